@@ -1,0 +1,22 @@
+#pragma once
+// Where kavon keeps its files. The program folder holds timer.txt, log/ and
+// ec.txt; the configuration folder holds kavon.ini and common.ini; the lock
+// lives in the runtime folder. --home DIR puts all of them under DIR.
+#include <string>
+
+namespace kavon {
+
+struct ProgramPaths {
+  std::string programFolder;  // ends with "/"
+  std::string configFolder;
+  std::string lockFile;
+
+  std::string TimerFile() const { return programFolder + "timer.txt"; }
+  std::string DefaultLogFolder() const { return programFolder + "log/"; }
+  std::string ErrorCatchMarker() const { return programFolder + "ec.txt"; }
+};
+
+// From --home (when not empty) or the XDG folders of the environment.
+ProgramPaths ResolvePaths(const std::string& home);
+
+}  // namespace kavon

@@ -1,0 +1,63 @@
+#pragma once
+// Every setting of the program held in memory, read from the store with its
+// default. A stored text that is not a number of the key's type reads as the
+// key's default; values that would break the program are bounded on reading.
+#include <array>
+#include <string>
+
+#include "app/SettingsStore.h"
+
+namespace kavon {
+
+inline constexpr int kMaxChannels = 8;
+
+struct Settings {
+  int LogError = 1;
+  int ErrorCatch = 0;
+  int AltFont = 1;
+  std::string DebugLogPath;
+  int NumRec = 3;
+  int HourAdjust = 18000;
+  int DeleteDate = 0;
+  std::array<std::string, kMaxChannels> RecPath{};
+  std::array<int, kMaxChannels> UseMuonIn{};
+  std::array<int, kMaxChannels> UseMuonOut{};
+  std::array<std::string, kMaxChannels> DevInName{};  // the stored DevInID_n text
+  std::array<double, kMaxChannels> RecLevelDB{};
+  std::array<double, kMaxChannels> RecGain{1, 1, 1, 1, 1, 1, 1, 1};
+  int nFreq = 44100;
+  double SizeRate = 1.0;
+  int MuonInLevel = -50;
+  int MuonOutLevel = -60;
+  int MuonMS = 3000;
+  int AdjustPin_1 = 0;
+  int AdjustPin_2 = 0;
+  int TimerOn = 1;
+  int UseBCD = 0;
+  int NoAdjustSec = 120;
+  int FrmTimerVisible = 0;
+  int USBHIDID = 0;
+  int ComNo = 0;
+  std::string ComBaud = "38400";
+  int AHour = 0;
+  int AMinute = 0;
+  int ASecond = 0;
+  int AdjustMode = 1;
+  int LangMode = 0;
+
+  int ChannelCount() const { return NumRec + 1; }
+};
+
+// Typed reads over the store: the key's default when the text is missing or
+// not a number of the type, and the limits of the key applied.
+int ReadIntSetting(SettingsStore& store, const std::string& key, int def);
+double ReadFloatSetting(SettingsStore& store, const std::string& key, double def);
+
+// Reads every key in the order the startup needs them. programFolder is
+// where the log folder defaults to.
+Settings ReadAllSettings(SettingsStore& store);
+
+// The key of channel ch (0-based): "RecPath" -> "RecPath_1".
+std::string ChannelKey(const std::string& base, int ch);
+
+}  // namespace kavon

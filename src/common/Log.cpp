@@ -1,0 +1,37 @@
+#include "common/Log.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "common/Text.h"
+
+namespace kavon {
+
+std::string StampText(const platform::CivilTime& t) {
+  return Pad(t.year, 4) + "/" + Pad(t.month, 2) + "/" + Pad(t.day, 2) + " " + Pad(t.hour, 2) + ":" +
+         Pad(t.minute, 2) + ":" + Pad(t.second, 2);
+}
+
+std::string Log::DayFile(const platform::CivilTime& day, bool error) const {
+  const std::string name = base_ + Pad(day.year, 4) + Pad(day.month, 2) + Pad(day.day, 2) + (error ? ".err" : ".log");
+  return (std::filesystem::path(folder_) / name).string();
+}
+
+void Log::WriteLog(const std::string& text, int kind, int force) {
+  if (force == 0 && !enabled_) return;
+  if (folder_.empty()) return;
+  // One reading of the clock names the file and stamps the line, so a line
+  // written at midnight never lands in the other day's file.
+  const platform::CivilTime now = clock_.NowLocal();
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  std::ofstream out(DayFile(now, kind != 0), std::ios::binary | std::ios::app);
+  if (out) out << StampText(now) << ' ' << text << "\r\n";
+  if (out) return;
+  if (complained_) return;
+  complained_ = true;
+  std::cerr << "kavon: cannot write the log in " << folder_ << "; going on without it\n";
+}
+
+}  // namespace kavon

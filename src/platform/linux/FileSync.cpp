@@ -1,0 +1,53 @@
+#include "platform/FileSync.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace kavon::platform {
+namespace {
+
+std::string Reason(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+  const std::filesystem::path target(path);
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return Reason(temp.c_str());
+  if (!WriteAll(fd, bytes) || fsync(fd) != 0) {
+    std::string reason = Reason(temp.c_str());
+    close(fd);
+    unlink(temp.c_str());
+    return reason;
+  }
+  close(fd);
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    std::string reason = Reason(path.c_str());
+    unlink(temp.c_str());
+    return reason;
+  }
+  const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return {};
+}
+
+}  // namespace kavon::platform

@@ -1,0 +1,64 @@
+#include "platform/sim/FakeClock.h"
+
+#include "platform/linux/LinuxClock.h"
+
+namespace kavon::platform {
+namespace {
+
+using namespace std::chrono;
+
+CivilTime CivilOf(SysMs instant, int offset) {
+  const SysMs local = instant + seconds(offset);
+  const auto day = floor<days>(local);
+  const year_month_day ymd{day};
+  const hh_mm_ss hms{local - day};
+  CivilTime c;
+  c.year = static_cast<int>(ymd.year());
+  c.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  c.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  c.hour = static_cast<int>(hms.hours().count());
+  c.minute = static_cast<int>(hms.minutes().count());
+  c.second = static_cast<int>(hms.seconds().count());
+  c.millisecond = static_cast<int>(hms.subseconds().count());
+  c.utcOffsetSec = offset;
+  return c;
+}
+
+}  // namespace
+
+FakeClock::FakeClock(SysMs start, int utcOffsetSec) : now_(start), offset_(utcOffsetSec) {}
+
+CivilTime FakeClock::ToLocal(SysMs instant) const {
+  return systemZone_ ? LocalCivilTime(instant) : CivilOf(instant, offset_);
+}
+
+int FakeClock::SetLocalTime(const CivilTime& local) {
+  if (setError_ != 0) return setError_;
+  ++setCount_;
+  SetLocal(local.year, local.month, local.day, local.hour, local.minute, local.second,
+           local.millisecond);
+  return 0;
+}
+
+void FakeClock::SetLocal(int year, int month, int day, int hour, int minute, int second, int ms) {
+  if (systemZone_) {
+    CivilTime c{year, month, day, hour, minute, second, ms, 0};
+    now_ = InstantOfLocal(c);
+    return;
+  }
+  const sys_days d{std::chrono::year{year} / month / day};
+  now_ = SysMs(d) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(ms) -
+         seconds(offset_);
+}
+
+void FakeClock::Advance(double secondsToAdd) {
+  AdvanceMs(static_cast<int64_t>(secondsToAdd * 1000.0 + (secondsToAdd >= 0 ? 0.5 : -0.5)));
+}
+
+void FakeClock::AdvanceMs(int64_t ms) {
+  now_ += milliseconds(ms);
+  steady_ += static_cast<double>(ms) / 1000.0;
+  for (auto& listener : listeners_) listener();
+}
+
+}  // namespace kavon::platform

@@ -1,0 +1,152 @@
+#include "app/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/linux/IniFile.h"
+#include "support/TempDir.h"
+
+namespace kavon {
+namespace {
+
+using platform::IniSettingsBackend;
+
+TEST(SettingsStore, EmptyTextIsStoredAsStarsAndRoundTripsOnDisk) {
+  test::TempDir dir;
+  {
+    IniSettingsBackend backend(dir.path());
+    SettingsStore store(backend);
+    store.WriteSetting("RecPath_1", "");
+    store.WriteSetting("RecPath_2", "/srv/rec/長い フォルダ/" + std::string(300, 'x'));
+  }
+  const std::string text = test::ReadWholeFile(dir.File("kavon.ini"));
+  EXPECT_NE(text.find("[conf]\nRecPath_1=***\n"), std::string::npos);
+
+  IniSettingsBackend backend(dir.path());  // a fresh process reads the file
+  SettingsStore store(backend);
+  EXPECT_EQ(store.ReadSetting("RecPath_1", "default"), "");
+  EXPECT_EQ(store.ReadSetting("RecPath_2", ""), "/srv/rec/長い フォルダ/" + std::string(300, 'x'));
+}
+
+TEST(SettingsStore, MissingKeysAreWrittenWithTheirDefaultOnFirstRead) {
+  test::TempDir dir;
+  IniSettingsBackend backend(dir.path());
+  SettingsStore store(backend);
+  const Settings s = ReadAllSettings(store);
+  EXPECT_EQ(s.NumRec, 3);
+  EXPECT_EQ(s.ChannelCount(), 4);
+  EXPECT_EQ(s.nFreq, 44100);
+  EXPECT_EQ(s.MuonInLevel, -50);
+  EXPECT_EQ(s.MuonOutLevel, -60);
+  EXPECT_EQ(s.MuonMS, 3000);
+  EXPECT_EQ(s.HourAdjust, 18000);
+  EXPECT_EQ(s.TimerOn, 1);
+  EXPECT_EQ(s.USBHIDID, 0);
+  EXPECT_EQ(s.RecGain[0], 1.0);
+  const std::string text = test::ReadWholeFile(dir.File("kavon.ini"));
+  for (const char* line : {"NumRec=3\n", "nFreq=44100\n", "SizeRate=1.00\n", "RecPath_4=***\n", "ComBaud=38400\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(text.find("RecPath_5"), std::string::npos);  // only channels 1..NumRec+1
+  EXPECT_FALSE(std::filesystem::exists(dir.File("common.ini")));  // the shared store is only read
+}
+
+TEST(Settings, ClampsBoundsAndBadNumbersGiveTheDefault) {
+  struct Case {
+    const char* key;
+    const char* stored;
+    int Settings::*field;
+    int expected;
+  };
+  const Case cases[] = {
+      {"NumRec", "12", &Settings::NumRec, 7},
+      {"NumRec", "-3", &Settings::NumRec, 0},
+      {"NumRec", "two", &Settings::NumRec, 3},
+      {"nFreq", "0", &Settings::nFreq, 44100},
+      {"nFreq", "-48000", &Settings::nFreq, 44100},
+      {"nFreq", "abc", &Settings::nFreq, 44100},
+      {"nFreq", "48000", &Settings::nFreq, 48000},
+      {"HourAdjust", "86400", &Settings::HourAdjust, 18000},
+      {"HourAdjust", "-1", &Settings::HourAdjust, 18000},
+      {"HourAdjust", "0", &Settings::HourAdjust, 0},
+      {"MuonMS", "99999999999", &Settings::MuonMS, 3000},
+      {"AdjustPin_1", "-4", &Settings::AdjustPin_1, 0},
+      {"TimerOn", "", &Settings::TimerOn, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "=" + c.stored);
+    test::TempDir dir;
+    test::WriteWholeFile(dir.File("kavon.ini"), std::string("[conf]\n") + c.key + "=" + c.stored + "\n");
+    IniSettingsBackend backend(dir.path());
+    SettingsStore store(backend);
+    EXPECT_EQ(ReadAllSettings(store).*c.field, c.expected);
+  }
+}
+
+TEST(Settings, FloatsAndChannelKeys) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"),
+                       "[conf]\nSizeRate=0\nNumRec=1\nRecLevelDB_1=-110\nRecLevelDB_2=6\nRecPath_2=/rec\n");
+  IniSettingsBackend backend(dir.path());
+  SettingsStore store(backend);
+  const Settings s = ReadAllSettings(store);
+  EXPECT_EQ(s.SizeRate, 1.0);
+  EXPECT_EQ(s.RecGain[0], 0.0);
+  EXPECT_NEAR(s.RecGain[1], 1.9953, 1e-4);
+  EXPECT_EQ(s.RecPath[1], "/rec/");
+  EXPECT_EQ(s.RecPath[0], "");
+}
+
+TEST(Settings, GarbageBomCrLfAndMissingSectionLoadWhatTheyCan) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"),
+                       "\xEF\xBB\xBF; comment\r\ngarbage line\r\n\xFF\xFE\x80\r\n[other]\r\nNumRec=6\r\n"
+                       "[CONF]\r\nnumrec = 5 \r\n=nokey\r\nnFreq=48000\r\n");
+  IniSettingsBackend backend(dir.path());
+  SettingsStore store(backend);
+  const Settings s = ReadAllSettings(store);
+  EXPECT_EQ(s.NumRec, 5);  // section and key match without regard to case
+  EXPECT_EQ(s.nFreq, 48000);
+  const std::string text = test::ReadWholeFile(dir.File("kavon.ini"));
+  EXPECT_NE(text.find("garbage line"), std::string::npos);  // kept as it stood
+  EXPECT_NE(text.find("[other]\nNumRec=6"), std::string::npos);
+
+  test::TempDir noSection;
+  test::WriteWholeFile(noSection.File("kavon.ini"), "NumRec=6\n");
+  IniSettingsBackend b2(noSection.path());
+  SettingsStore s2(b2);
+  EXPECT_EQ(ReadAllSettings(s2).NumRec, 3);
+}
+
+TEST(SettingsStore, SharedStoreAndHives) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("common.ini"), "[conf]\nDebugLogPath=/var/log/studio\n");
+  IniSettingsBackend backend(dir.path());
+  SettingsStore store(backend);
+  EXPECT_EQ(store.ReadRegValue("DebugLogPath", "", "common"), "/var/log/studio");
+  EXPECT_EQ(store.ReadRegValue("DebugLogPath", "", "", 0, "Software\\tarvelin\\common"), "/var/log/studio");
+  EXPECT_EQ(store.ReadRegValue("DebugLogPath", "", "", kHkeyCurrentUser, "Software\\tarvelin\\common"),
+            "/var/log/studio");
+  EXPECT_EQ(store.ReadRegValue("DebugLogPath", "none", "", 0x80000002u, "Software\\tarvelin\\common"), "none");
+  EXPECT_EQ(ReadAllSettings(store).DebugLogPath, "/var/log/studio");
+}
+
+TEST(SettingsStore, AFailedSaveKeepsTheOldFile) {
+  test::TempDir dir;
+  IniSettingsBackend backend(dir.path());
+  SettingsStore store(backend);
+  store.WriteSetting("NumRec", "2");
+  // A folder where the temporary file would go makes the next save fail,
+  // even for root.
+  std::filesystem::create_directory(dir.File("kavon.ini.tmp" + std::to_string(getpid())));
+  store.WriteSetting("NumRec", "5");
+  EXPECT_TRUE(store.WriteFailed());
+  EXPECT_EQ(store.ReadSetting("NumRec", "3"), "2");
+  EXPECT_EQ(test::ReadWholeFile(dir.File("kavon.ini")), "[conf]\nNumRec=2\n");
+}
+
+}  // namespace
+}  // namespace kavon
