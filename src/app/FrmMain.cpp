@@ -21,7 +21,7 @@ bool IsOwnLogFileName(const std::string& fileName) {
 }
 
 FrmMain::FrmMain(ProgramPaths paths, platform::Clock& clock, platform::SettingsBackend& settingsBackend)
-    : paths_(std::move(paths)), clock_(clock), store_(settingsBackend), log_(clock) {}
+    : paths_(std::move(paths)), clock_(clock), store_(settingsBackend), log_(clock), timers_(log_) {}
 
 FrmMain::~FrmMain() = default;
 
@@ -59,6 +59,7 @@ void FrmMain::Load() {
   settings_ = ReadAllSettings(store_);
   errorCatch_ = settings_.ErrorCatch != 0 || FileExists(paths_.ErrorCatchMarker());
   Guarded("Load", [&] { SetUpLog(); });
+  Guarded("Load", [&] { timerReadFailed_ = !timers_.InputTimer(paths_.TimerFile()); });
   timerWindowShown_ = settings_.FrmTimerVisible != 0 ? 1 : 0;
 }
 
@@ -73,6 +74,9 @@ void FrmMain::Unload() {
     }
   });
   Guarded("Unload", [&] { store_.WriteSetting("TimerOn", std::to_string(settings_.TimerOn)); });
+  Guarded("Unload", [&] {
+    if (!timerReadFailed_) timers_.OutputTimer(paths_.TimerFile());
+  });
   log_.WriteLog("****終了****");
 }
 

@@ -9,6 +9,7 @@
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
+#include "app/TimerList.h"
 #include "common/Log.h"
 #include "platform/Clock.h"
 #include "platform/SettingsBackend.h"
@@ -36,6 +37,7 @@ class FrmMain {
   const ProgramPaths& paths() const { return paths_; }
   bool errorCatch() const { return errorCatch_; }
   int timerWindowShown() const { return timerWindowShown_; }
+  TimerList& timers() { return timers_; }
 
  private:
   // Runs one step of startup, tick or shutdown. Unless the diagnostic mode
@@ -49,6 +51,10 @@ class FrmMain {
   SettingsStore store_;
   Settings settings_;
   Log log_;
+  TimerList timers_;
+  // When the startup read of timer.txt failed, exit must not replace the
+  // file with the (empty) list in memory.
+  bool timerReadFailed_ = false;
   bool errorCatch_ = false;
   int timerWindowShown_ = 0;
 };

@@ -1,0 +1,126 @@
+#include "app/TimerList.h"
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/FileHelpers.h"
+#include "common/Helpers.h"
+#include "common/Log.h"
+#include "common/Text.h"
+#include "platform/FileSync.h"
+#include "platform/TextCodec.h"
+
+namespace kavon {
+namespace {
+
+// Far beyond any schedule; a larger file is not a timer list.
+constexpr uintmax_t kMaxFileBytes = 64u << 20;
+// A damaged file must not flood the log: the first skipped lines are named,
+// the rest counted.
+constexpr int kMaxSkipLogs = 20;
+constexpr const char* kFullWidthQuote = "\xE2\x80\x9D";  // ”
+
+// A number field: non-numeric text reads as 0; a number beyond 32 bits is
+// held at the nearest bound, so it can never alias a small valid value.
+int32_t NumberField(const std::string& text) {
+  const auto v = ParseNumber(text);
+  if (!v) return 0;
+  if (*v >= INT32_MAX) return INT32_MAX;
+  if (*v <= INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(RoundHalfEven(*v));
+}
+
+std::string Quoted(const std::string& text) { return "\"" + ReplaceAll(text, "\"", kFullWidthQuote) + "\""; }
+
+bool IsClockShape(const std::string& t) {
+  return t.size() == 8 && IsDigits(t.substr(0, 2)) && t[2] == ':' && IsDigits(t.substr(3, 2)) && t[5] == ':' &&
+         IsDigits(t.substr(6, 2));
+}
+
+}  // namespace
+
+bool TimerEntry::IsFireable() const { return IsClockShape(StartTime) && Length >= 1; }
+
+std::string NormalizeStartTime(const std::string& text) {
+  const std::string padded = "0" + text;
+  return text.size() == 7 && IsClockShape(padded) ? padded : text;
+}
+
+bool ParseTimerLine(const std::string& line, TimerEntry& e) {
+  std::vector<std::string> f;
+  if (SplitList(f, line, ",", true) < 7) return false;
+  e = TimerEntry{};
+  e.Ch = NumberField(f[0]);
+  e.Length = NumberField(f[1]);
+  e.Date = f[2];
+  e.StartTime = NormalizeStartTime(f[3]);
+  e.WeekMask = NumberField(f[4]);
+  e.Ref = f[5];
+  e.FileTitle = f[6];
+  return true;
+}
+
+std::string FormatTimerLine(const TimerEntry& e) {
+  return Quoted(std::to_string(e.Ch)) + "," + Quoted(std::to_string(e.Length)) + "," + Quoted(e.Date) + "," +
+         Quoted(e.StartTime) + "," + Quoted(std::to_string(e.WeekMask)) + "," + Quoted(e.Ref) + "," +
+         Quoted(e.FileTitle);
+}
+
+bool TimerList::InputTimer(const std::string& path) {
+  if (!FileExists(path)) return true;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec || size > kMaxFileBytes) {
+    log_.WriteLog("タイマー読込エラー " + path + (ec ? " " + ec.message() : " too large"), 1);
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  if (!in || in.bad()) {
+    log_.WriteLog("タイマー読込エラー " + path, 1);
+    return false;
+  }
+  std::string text = buf.str();
+  if (!IsValidUtf8(text)) {
+    if (auto utf8 = platform::Cp932ToUtf8(text)) text = std::move(*utf8);
+  }
+  std::vector<TimerEntry> read;
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  int skipped = 0;
+  while (std::getline(lines, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    TimerEntry e;
+    if (ParseTimerLine(line, e)) {
+      read.push_back(std::move(e));
+    } else if (!Trim(line).empty() && ++skipped <= kMaxSkipLogs) {
+      log_.WriteLog("タイマー行を読み飛ばし " + path + " " + std::to_string(number), 1);
+    }
+  }
+  if (skipped > kMaxSkipLogs) {
+    log_.WriteLog("タイマー行を読み飛ばし " + path + " 計" + std::to_string(skipped), 1);
+  }
+  entries_ = std::move(read);
+  return true;
+}
+
+bool TimerList::OutputTimer(const std::string& path) {
+  if (entries_.empty()) {
+    if (DeleteFileForce(path)) return true;
+    log_.WriteLog("タイマー保存エラー " + path, 1);
+    return false;
+  }
+  std::string text;
+  for (const auto& e : entries_) text += FormatTimerLine(e) + "\r\n";
+  const std::string error = platform::ReplaceFileAtomically(path, text);
+  if (error.empty()) return true;
+  log_.WriteLog("タイマー保存エラー " + error, 1);
+  return false;
+}
+
+}  // namespace kavon

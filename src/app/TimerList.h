@@ -1,0 +1,57 @@
+#pragma once
+// The timer list: the schedule of recordings, shared by the tick (which
+// fires entries), recording control (which clears their running mark) and
+// the editor. Its file holds one entry per line as seven quoted fields:
+// Ch, Length, Date, StartTime, WeekMask, Ref, FileTitle; UTF-8, CR LF.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kavon {
+
+class Log;
+
+struct TimerEntry {
+  std::string StartTime;  // hh:mm:ss of the display day; hours 24 and up for the night after
+  std::string Date;       // yyyy/mm/dd for a one-time entry, empty for a weekly one
+  int32_t WeekMask = 0;   // bit w-1 for weekday w, 1 = Sunday
+  int32_t Length = 0;     // seconds
+  std::string Ref;        // remark
+  int32_t Ch = 0;         // 0-based channel; any number the file held
+  std::string FileTitle;
+  int32_t Active = 0;     // 1 from firing until its channel stops; not stored
+
+  bool IsOneTime() const { return !Date.empty(); }
+  // Whether the entry can ever fire: a start of exactly hh:mm:ss and a
+  // length of at least one second.
+  bool IsFireable() const;
+};
+
+// A "5:00:00" start becomes "05:00:00"; other texts stay as they are.
+std::string NormalizeStartTime(const std::string& text);
+// Reads one line of the file into entry; false for a line of fewer than
+// seven fields.
+bool ParseTimerLine(const std::string& line, TimerEntry& entry);
+std::string FormatTimerLine(const TimerEntry& entry);
+
+class TimerList {
+ public:
+  explicit TimerList(Log& log) : log_(log) {}
+
+  std::vector<TimerEntry>& entries() { return entries_; }
+  const std::vector<TimerEntry>& entries() const { return entries_; }
+  size_t Count() const { return entries_.size(); }
+
+  // Replaces the list by the file's entries when the whole file was read. A
+  // missing file leaves the list as it was and counts as success; a file
+  // that cannot be read leaves the list as it was, logs why and gives false.
+  bool InputTimer(const std::string& path);
+  // Replaces the file atomically by the list; an empty list leaves no file.
+  bool OutputTimer(const std::string& path);
+
+ private:
+  Log& log_;
+  std::vector<TimerEntry> entries_;
+};
+
+}  // namespace kavon
