@@ -57,7 +57,7 @@ void FakeClock::Advance(double secondsToAdd) {
 
 void FakeClock::AdvanceMs(int64_t ms) {
   now_ += milliseconds(ms);
-  steady_ += static_cast<double>(ms) / 1000.0;
+  steadyMs_ += ms;
   for (auto& listener : listeners_) listener();
 }
 

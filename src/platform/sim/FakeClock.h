@@ -16,7 +16,7 @@ class FakeClock : public Clock {
 
   SysMs NowUtc() const override { return now_; }
   CivilTime ToLocal(SysMs instant) const override;
-  double SteadySeconds() const override { return steady_; }
+  double SteadySeconds() const override { return static_cast<double>(steadyMs_) / 1000.0; }
   int SetLocalTime(const CivilTime& local) override;
 
   // Sets the clock to a local time in its zone.
@@ -32,7 +32,7 @@ class FakeClock : public Clock {
 
  private:
   SysMs now_;
-  double steady_ = 1000.0;
+  int64_t steadyMs_ = 1000000;
   int offset_ = 0;
   bool systemZone_ = false;
   int setError_ = 0;

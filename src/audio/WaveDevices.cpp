@@ -1,0 +1,99 @@
+#include "audio/WaveDevices.h"
+
+#include "common/Text.h"
+
+namespace kavon {
+namespace {
+
+bool IsLooseNoise(char c) { return c == ' ' || (c >= '0' && c <= '9') || c == '-' || c == '(' || c == ')'; }
+
+// "mic (2- usb audio)" -> "mic (usb audio)".
+std::string WithoutDuplicatePrefix(std::string s) {
+  for (int n = 0; n <= 5; ++n) {
+    const std::string mark = std::to_string(n) + "- ";
+    if (s.find("(" + mark) != std::string::npos) s = ReplaceAll(s, mark, "");
+  }
+  return s;
+}
+
+// Drops the first character once for each of positions 1..4 (as the name
+// stood) that holds a blank, digit, dash or bracket.
+std::string WithoutLeadingNoise(const std::string& s) {
+  if (s.size() <= 4) return s;
+  std::string out = s;
+  for (size_t p = 1; p <= 4; ++p) {
+    if (IsLooseNoise(s[p - 1]) && !out.empty()) out.erase(0, 1);
+  }
+  return Trim(out);
+}
+
+}  // namespace
+
+std::string GetDeviceName(platform::WaveIn& wave, int id) {
+  if (id < 0 || id >= wave.DeviceCount()) return {};
+  return Trim(wave.DeviceName(id));
+}
+
+int SameDeviceName(const std::string& a, const std::string& b) {
+  std::string x = WithoutDuplicatePrefix(ToLower(a));
+  std::string y = WithoutDuplicatePrefix(ToLower(b));
+  if (x == y) return 1;
+  return WithoutLeadingNoise(x) == WithoutLeadingNoise(y) ? 1 : 0;
+}
+
+int GetDeviceID(platform::WaveIn& wave, const std::string& name) {
+  const std::string s = ToLower(Trim(name));
+  if (s.empty()) return 0;
+  const int count = wave.DeviceCount();
+  if (IsDigits(s) && s.size() <= 3) {
+    const int id = std::stoi(s);
+    if (id < count) return id;
+  }
+  if (count <= 0) return 0;
+  for (int id = 0; id < count; ++id) {
+    if (ToLower(GetDeviceName(wave, id)) == s) return id;
+  }
+  for (int id = 0; id < count; ++id) {
+    if (SameDeviceName(GetDeviceName(wave, id), s)) return id;
+  }
+  return platform::kWaveMapper;
+}
+
+ComboData FillDeviceCombo(platform::WaveIn& wave, const std::string& selectName) {
+  ComboData data;
+  const int count = wave.DeviceCount();
+  for (int id = 0; id < count; ++id) data.items.push_back(GetDeviceName(wave, id));
+  const std::string s = ToLower(Trim(selectName));
+  for (size_t i = 0; i < data.items.size(); ++i) {
+    if (ToLower(data.items[i]) == s) {
+      data.selected = static_cast<int>(i);
+      return data;
+    }
+  }
+  if (s.empty()) return data;
+  for (size_t i = 0; i < data.items.size(); ++i) {
+    if (SameDeviceName(data.items[i], s)) {
+      data.selected = static_cast<int>(i);
+      return data;
+    }
+  }
+  return data;
+}
+
+ComboData FillFreqCombo(int current, int minRate, int maxRate) {
+  ComboData data;
+  for (const int r : kStandardRates) {
+    if ((minRate == 0 || r >= minRate) && (maxRate == 0 || r <= maxRate)) {
+      if (r == current) data.selected = static_cast<int>(data.items.size());
+      data.items.push_back(std::to_string(r));
+    }
+  }
+  return data;
+}
+
+std::string WaveErrorText(platform::WaveIn& wave, platform::WaveResult code) {
+  if (code == platform::kWaveOk) return {};
+  return wave.ErrorText(code);
+}
+
+}  // namespace kavon

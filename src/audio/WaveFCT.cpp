@@ -1,0 +1,301 @@
+#include "audio/WaveFCT.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "audio/WaveDevices.h"
+#include "audio/WaveMMIO.h"
+#include "common/FileHelpers.h"
+#include "common/Helpers.h"
+#include "common/Log.h"
+#include "common/Text.h"
+
+namespace kavon {
+namespace {
+
+int Magnitude(int16_t s) { return s < 0 ? -static_cast<int>(s) : s; }
+
+int AmpOf(int db) {
+  // The linear value is kept in single precision, as the thresholds always were.
+  const auto linear = static_cast<float>(DBToLin(db));
+  return static_cast<int>(RoundHalfEven(static_cast<double>(linear) * 32767.0));
+}
+
+}  // namespace
+
+DetectionParams ComputeDetection(const CaptureSettings& s) {
+  DetectionParams p;
+  p.MuonInAmp = AmpOf(s.MuonInLevel);
+  p.MuonOutAmp = AmpOf(s.MuonOutLevel);
+  const int64_t ms = std::max(1, s.MuonMS);
+  p.MuonFrames = RoundHalfEven(static_cast<double>(int64_t{s.nFreq} * ms) / 1000.0);
+  return p;
+}
+
+WaveFCT::WaveFCT(platform::WaveIn& wave, Log& log) : wave_(wave), log_(log) { SetFormat(settings_); }
+
+void WaveFCT::SetFormat(const CaptureSettings& settings) {
+  settings_ = settings;
+  format_.formatTag = 1;
+  format_.channels = 2;
+  format_.samplesPerSec = static_cast<uint32_t>(settings.nFreq);
+  format_.bitsPerSample = 16;
+  format_.blockAlign = kBytesPerFrame;
+  format_.avgBytesPerSec = format_.samplesPerSec * kBytesPerFrame;
+  bufFrames_ = std::max<FrameCount>(1, RoundHalfEven(settings.nFreq / 4.0));
+  detection_ = ComputeDetection(settings);
+}
+
+bool WaveFCT::ReadPosition(int ch) {
+  ChannelCapture& c = Channel(ch);
+  uint64_t samples = 0;
+  if (wave_.Position(c.hWaveIn, &samples) != platform::kWaveOk) return false;
+  c.Position = samples;
+  return true;
+}
+
+void WaveFCT::CloseDevice(ChannelCapture& c) {
+  wave_.Reset(c.hWaveIn);
+  wave_.Stop(c.hWaveIn);
+  for (auto& b : c.Buffers) wave_.Unprepare(c.hWaveIn, &b);
+  wave_.Close(c.hWaveIn);
+  c.hWaveIn = 0;
+}
+
+int WaveFCT::OpenCapture(int ch) {
+  if (ch < 0 || ch >= kEngineChannels) return 0;
+  ChannelCapture& c = Channel(ch);
+  if (c.IsOpen) return 0;
+  detection_ = ComputeDetection(settings_);
+  c.IsRecording = c.UseMuonIn ? 0 : 1;
+  c.SilentRun = c.FramesWritten = c.FileFramesWritten = c.FramesCaptured = c.SoundStartFrame = 0;
+  c.NextBuf = 0;
+  c.Position = 0;
+  c.FileFull = false;
+  c.Carry.clear();
+  c.WriteFailures = 0;
+  c.DeviceLost = false;
+  c.Disk.CurrentSize = 0;
+  c.Disk.FileName.clear();
+  c.Disk.BufSize = int64_t{settings_.nFreq} * kBytesPerFrame * 4;
+  c.Disk.Data.assign(static_cast<size_t>(c.Disk.BufSize + 1025), 0);
+  // The stored name is resolved again at every open, so a device that was
+  // renumbered or plugged in again is still the one the user chose.
+  c.DevInID = GetDeviceID(wave_, c.DevInName);
+  c.LastError = wave_.Open(&c.hWaveIn, c.DevInID, format_);
+  if (c.LastError != platform::kWaveOk) {
+    c.hWaveIn = 0;
+    return 0;
+  }
+  const auto bytes = static_cast<uint32_t>(bufFrames_ * kBytesPerFrame);
+  for (auto& b : c.Buffers) {
+    b.samples.assign(static_cast<size_t>(bufFrames_) * 2, 0);
+    b.bufferLength = bytes;
+    b.bytesRecorded.store(0);
+    b.flags.store(0);
+    wave_.Prepare(c.hWaveIn, &b);
+    wave_.AddBuffer(c.hWaveIn, &b);
+  }
+  c.LastError = wave_.Start(c.hWaveIn);
+  if (c.LastError != platform::kWaveOk) {
+    // A device that cannot start is closed again, not left holding buffers.
+    CloseDevice(c);
+    return 0;
+  }
+  c.IsOpen = 1;
+  return 1;
+}
+
+void WaveFCT::ApplyGain(ChannelCapture& c, int16_t* samples, FrameCount frames) const {
+  if (c.RecGain == 1.0) return;
+  const double g = c.RecGain;
+  for (FrameCount i = 0; i < frames * 2; ++i) {
+    const long v = std::lrint(samples[i] * g);  // round half to even
+    samples[i] = static_cast<int16_t>(v >= 32767 ? 32767 : v <= -32767 ? -32767 : v);
+  }
+}
+
+bool WaveFCT::DetectStart(ChannelCapture& c, const int16_t* s, FrameCount frames, FrameCount& first,
+                          FrameCount& count) const {
+  const int amp = detection_.MuonInAmp;
+  for (FrameCount i = 0; i < frames; ++i) {
+    if (Magnitude(s[2 * i]) > amp || Magnitude(s[2 * i + 1]) > amp) {
+      first = i;
+      count = frames - i;
+      c.IsRecording = 1;
+      c.SoundStartFrame = c.FramesCaptured + i;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool WaveFCT::DetectStop(int ch, const int16_t* s, FrameCount frames, FrameCount first, FrameCount& count,
+                         int& result) {
+  ChannelCapture& c = Channel(ch);
+  const int amp = detection_.MuonOutAmp;
+  const FrameCount muon = detection_.MuonFrames;
+  for (FrameCount i = 0; i < frames; ++i) {
+    const bool silent = Magnitude(s[2 * i]) < amp && Magnitude(s[2 * i + 1]) < amp;
+    if (!silent) {
+      c.SilentRun = 0;
+      continue;
+    }
+    if (++c.SilentRun <= muon) continue;
+    result = kMustStop;
+    if (i - first > muon) {
+      // The run began inside the part still to be written: keep every
+      // frame before it.
+      count = std::max<FrameCount>(1, i - muon - first);
+      return false;
+    }
+    // The run began in audio already in the file: cut the file back to the
+    // frame before it. Never into the header, never lengthening the file.
+    WriteDiskBuffer(ch, nullptr, 0, c.RecFileName, 1);
+    const FrameCount keep = std::clamp<FrameCount>(c.FileFramesWritten + (i - muon - first), 0, c.FileFramesWritten);
+    SetWaveDataLength(c.RecFileName, static_cast<uint64_t>(keep) * kBytesPerFrame);
+    c.FramesWritten -= c.FileFramesWritten - keep;
+    c.FileFramesWritten = keep;
+    return true;
+  }
+  return false;
+}
+
+int WaveFCT::ServiceCapture(int ch) {
+  if (ch < 0 || ch >= kEngineChannels) return 0;
+  ChannelCapture& c = Channel(ch);
+  if (!c.IsOpen) return 0;
+  const int b = c.NextBuf;
+  platform::WaveBuffer& buf = c.Buffers[static_cast<size_t>(b)];
+  if (!buf.Done()) {
+    if (wave_.Status(c.hWaveIn) == platform::kWaveDeviceLost && !c.DeviceLost) {
+      c.DeviceLost = true;
+      log_.WriteLog("録音デバイス切断 " + std::to_string(ch + 1) + " " + c.RecFileName, 1);
+    }
+    return c.DeviceLost ? kMustStop : kNotYet;
+  }
+  int result = b;
+  c.NextBuf = (b + 1) % kCaptureBuffers;
+  // A short buffer holds only the frames it recorded.
+  const FrameCount frames = std::min<FrameCount>(buf.bytesRecorded.load() / kBytesPerFrame, bufFrames_);
+  int16_t* samples = buf.samples.data();
+  ApplyGain(c, samples, frames);
+
+  FrameCount first = 0;
+  FrameCount count = c.IsRecording ? frames : 0;
+  if (!c.IsRecording) DetectStart(c, samples, frames, first, count);
+  if (!c.UseMuonOut) {
+    c.SilentRun = 0;
+  } else if (c.IsRecording && DetectStop(ch, samples, frames, first, count, result)) {
+    return kMustStop;
+  }
+  if (c.IsRecording && count > 0) {
+    const FrameCount fit = std::max<FrameCount>(0, maxFrames_ - c.FileFramesWritten);
+    if (count > fit) {
+      // Keep the file within its 32-bit sizes; the rest starts the next file.
+      c.Carry.assign(samples + 2 * (first + fit), samples + 2 * (first + count));
+      count = fit;
+      c.FileFull = true;
+      result = kMustStop;
+    }
+    if (count > 0) WriteDiskBuffer(ch, samples + 2 * first, count * kBytesPerFrame, c.RecFileName, 0);
+    c.FramesWritten += count;
+    c.FileFramesWritten += count;
+  }
+  const platform::WaveResult requeue = wave_.AddBuffer(c.hWaveIn, &buf);
+  if (requeue != platform::kWaveOk) {
+    log_.WriteLog("ServiceCapture AddBuffer err pl=" + std::to_string(ch) + " FN=" + c.RecFileName + " r=" +
+                      std::to_string(requeue),
+                  1);
+    result = kMustStop;
+  }
+  c.FramesCaptured += frames;
+  if (c.FileFramesWritten >= maxFrames_) {
+    c.FileFull = true;
+    result = kMustStop;
+  }
+  return result;
+}
+
+int WaveFCT::WriteDiskBuffer(int ch, const void* src, int64_t byteLen, const std::string& fileName, int flush) {
+  if (ch < 0 || ch >= kEngineChannels) return 0;
+  ChannelCapture& c = Channel(ch);
+  DiskBuffer& d = c.Disk;
+  if (byteLen > d.BufSize) {
+    log_.WriteLog("WriteDiskBuffer err1a pl=" + std::to_string(ch) + " FN=" + d.FileName + "pLen=" + std::to_string(byteLen), 1);
+    return 0;
+  }
+  if (src != nullptr && byteLen < 1) {
+    log_.WriteLog("WriteDiskBuffer err1b pl=" + std::to_string(ch) + " FN=" + d.FileName + "pLen=" +
+                      std::to_string(byteLen) + " pSrcVar=" + std::to_string(reinterpret_cast<uintptr_t>(src)),
+                  1);
+    return 0;
+  }
+  const bool due = fileName != d.FileName || flush == 1 || d.CurrentSize + byteLen >= d.BufSize;
+  if (due && !d.FileName.empty() && d.CurrentSize >= 1) WriteOut(ch);
+  if (!fileName.empty()) d.FileName = fileName;
+  if (src != nullptr && byteLen > 0) {
+    std::memcpy(d.Data.data() + d.CurrentSize, src, static_cast<size_t>(byteLen));
+    d.CurrentSize += byteLen;
+  }
+  return 1;
+}
+
+void WaveFCT::WriteOut(int ch) {
+  ChannelCapture& c = Channel(ch);
+  DiskBuffer& d = c.Disk;
+  // A file that vanished gets a new header first: raw PCM never stands
+  // under a missing or broken header.
+  if (FileSizeOfPath(d.FileName) < static_cast<int64_t>(kPlainHeaderBytes)) {
+    CreateWaveFile(format_.samplesPerSec, 16, 2, d.FileName, 0);
+  }
+  if (!WriteFileAt(d.Data.data(), static_cast<size_t>(d.CurrentSize), kAtEnd, d.FileName)) {
+    log_.WriteLog("WriteDiskBuffer err2 pl=" + std::to_string(ch) + " FN=" + d.FileName + " CurrentSize=" +
+                      std::to_string(d.CurrentSize),
+                  1);
+    ++c.WriteFailures;
+    CutToWholeFrames(d.FileName);
+  }
+  UpdateWaveHeader(d.FileName);
+  d.CurrentSize = 0;
+}
+
+void WaveFCT::CutToWholeFrames(const std::string& fileName) {
+  const int64_t size = FileSizeOfPath(fileName);
+  const int64_t data = WaveDataOffset(fileName);
+  if (size < 0 || data < 0 || size < data) return;
+  const int64_t whole = (size - data) / kBytesPerFrame * kBytesPerFrame;
+  SetFileSize(fileName, static_cast<uint64_t>(data + whole));
+}
+
+int WaveFCT::ContinueInFile(int ch, const std::string& fileName) {
+  if (ch < 0 || ch >= kEngineChannels) return 0;
+  ChannelCapture& c = Channel(ch);
+  if (!c.IsOpen) return 0;
+  WriteDiskBuffer(ch, nullptr, 0, c.RecFileName, 1);
+  c.RecFileName = fileName;
+  c.FileFramesWritten = 0;
+  c.FileFull = false;
+  WriteDiskBuffer(ch, nullptr, 0, fileName, 0);
+  if (!c.Carry.empty()) {
+    const auto frames = static_cast<FrameCount>(c.Carry.size() / 2);
+    WriteDiskBuffer(ch, c.Carry.data(), frames * kBytesPerFrame, fileName, 0);
+    c.FramesWritten += frames;
+    c.FileFramesWritten += frames;
+    c.Carry.clear();
+  }
+  return 1;
+}
+
+void WaveFCT::CloseCapture(int ch) {
+  if (ch < 0 || ch >= kEngineChannels) return;
+  ChannelCapture& c = Channel(ch);
+  WriteDiskBuffer(ch, nullptr, 0, "", 1);
+  if (c.IsOpen) CloseDevice(c);
+  c.IsOpen = 0;
+  c.FramesCaptured = 0;
+  c.Carry.clear();
+}
+
+}  // namespace kavon

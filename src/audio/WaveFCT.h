@@ -1,0 +1,134 @@
+#pragma once
+// The capture engine: one wave-input device per recording channel, polled
+// once per tick. Each returned buffer gets the channel's gain, passes input
+// detection, goes through a four-second write-behind disk buffer into the
+// channel's WAV file (valid after every flush), and is handed back to the
+// device. All channels share one format: PCM, 2 channels, 16 bits, nFreq.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/WaveIn.h"
+
+namespace kavon {
+
+class Log;
+
+using FrameCount = int64_t;
+inline constexpr int kCaptureBuffers = 16;
+inline constexpr int kEngineChannels = 8;
+inline constexpr uint32_t kBytesPerFrame = 4;
+// The most frames one file may receive: (2^32 - 10241) bytes of data.
+inline constexpr FrameCount kMaxFramesPerFile = 1073739264;
+
+// ServiceCapture results besides a buffer index 0..15.
+inline constexpr int kNotYet = -1;
+inline constexpr int kMustStop = -2;
+
+// Settings the engine reads, shared by all channels.
+struct CaptureSettings {
+  int nFreq = 44100;
+  int MuonInLevel = -50;
+  int MuonOutLevel = -60;
+  int MuonMS = 3000;
+};
+
+// Input detection thresholds derived from the settings.
+struct DetectionParams {
+  int MuonInAmp = 0;
+  int MuonOutAmp = 0;
+  FrameCount MuonFrames = 0;
+};
+DetectionParams ComputeDetection(const CaptureSettings& s);
+
+struct DiskBuffer {
+  std::string FileName;
+  int64_t CurrentSize = 0;
+  int64_t BufSize = 0;
+  std::vector<char> Data;
+};
+
+// Capture state of one recording channel.
+struct ChannelCapture {
+  platform::WaveHandle hWaveIn = 0;
+  std::string DevInName;  // the stored device name, resolved at each open
+  int DevInID = 0;        // the device the last open resolved it to
+  double RecGain = 1.0;
+  int UseMuonIn = 0;
+  int UseMuonOut = 0;
+  int IsOpen = 0;
+  int IsRecording = 0;
+  int NextBuf = 0;
+  FrameCount SilentRun = 0;
+  FrameCount FramesCaptured = 0;
+  FrameCount FramesWritten = 0;      // over all files of this open period
+  FrameCount FileFramesWritten = 0;  // into the current file
+  FrameCount SoundStartFrame = 0;
+  std::string RecFileName;
+  FrameCount RecLimitFrames = 0;
+  uint64_t Position = 0;  // device position in samples, read by the tick
+  std::array<platform::WaveBuffer, kCaptureBuffers> Buffers;
+  DiskBuffer Disk;
+  // The file reached its size limit (the -2 is not a stop): the frames that
+  // did not fit wait in Carry for the next file.
+  bool FileFull = false;
+  std::vector<int16_t> Carry;
+  int WriteFailures = 0;
+  bool DeviceLost = false;
+  platform::WaveResult LastError = platform::kWaveOk;
+};
+
+class WaveFCT {
+ public:
+  WaveFCT(platform::WaveIn& wave, Log& log);
+
+  // Fixes the capture format and its derived sizes; before any channel opens.
+  void SetFormat(const CaptureSettings& settings);
+  const platform::WaveFormat& Format() const { return format_; }
+  FrameCount BufFrames() const { return bufFrames_; }
+  const DetectionParams& Detection() const { return detection_; }
+  // The per-file frame limit; tests lower it to exercise the file change.
+  void SetMaxFrames(FrameCount frames) { maxFrames_ = frames; }
+  FrameCount MaxFrames() const { return maxFrames_; }
+
+  ChannelCapture& Channel(int ch) { return channels_[static_cast<size_t>(ch)]; }
+  const ChannelCapture& Channel(int ch) const { return channels_[static_cast<size_t>(ch)]; }
+
+  // 1 when the device is open, its buffers queued and capture started; else
+  // 0 with the device closed again and LastError set.
+  int OpenCapture(int ch);
+  // Processes at most one returned buffer: its index, kNotYet, or kMustStop.
+  int ServiceCapture(int ch);
+  // Flushes and closes; touches the device only when the channel is open.
+  void CloseCapture(int ch);
+  // Flushes the current file and goes on in fileName (already created with
+  // its header), writing the frames that did not fit first. 1 on success.
+  int ContinueInFile(int ch, const std::string& fileName);
+  // Appends bytes for fileName to the disk buffer, writing held bytes out
+  // first when the file changes, on flush or when full. 1 accepted, 0 not.
+  int WriteDiskBuffer(int ch, const void* src, int64_t byteLen, const std::string& fileName, int flush);
+  // Reads the device position into Channel(ch).Position; false on failure.
+  bool ReadPosition(int ch);
+
+ private:
+  void ApplyGain(ChannelCapture& c, int16_t* samples, FrameCount frames) const;
+  bool DetectStart(ChannelCapture& c, const int16_t* samples, FrameCount frames, FrameCount& first, FrameCount& count) const;
+  // Stop detection; true when it ended the call itself (the cut).
+  bool DetectStop(int ch, const int16_t* samples, FrameCount frames, FrameCount first, FrameCount& count, int& result);
+  void WriteOut(int ch);
+  void CutToWholeFrames(const std::string& fileName);
+  void CloseDevice(ChannelCapture& c);
+
+  platform::WaveIn& wave_;
+  Log& log_;
+  CaptureSettings settings_;
+  platform::WaveFormat format_;
+  FrameCount bufFrames_ = 11025;
+  FrameCount maxFrames_ = kMaxFramesPerFile;
+  DetectionParams detection_;
+  std::array<ChannelCapture, kEngineChannels> channels_;
+};
+
+}  // namespace kavon

@@ -1,0 +1,133 @@
+#include "audio/WaveMMIO.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <fstream>
+
+#include "common/FileHelpers.h"
+
+namespace kavon {
+namespace {
+
+void Put16(std::string& out, uint16_t v) {
+  out += static_cast<char>(v & 0xFF);
+  out += static_cast<char>(v >> 8);
+}
+
+void Put32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+bool WriteU32At(const std::string& fileName, uint64_t offset, uint32_t value) {
+  std::string bytes;
+  Put32(bytes, value);
+  return WriteFileAt(bytes.data(), bytes.size(), static_cast<int64_t>(offset), fileName) == 1;
+}
+
+std::optional<uint32_t> ReadU32At(const std::string& fileName, uint64_t offset) {
+  std::array<unsigned char, 4> b{};
+  if (!ReadFileAt(b.data(), b.size(), fileName, offset)) return std::nullopt;
+  return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
+         static_cast<uint32_t>(b[3]) << 24;
+}
+
+bool IsOurRiff(const std::string& fileName) {
+  std::array<char, 12> b{};
+  if (!ReadFileAt(b.data(), b.size(), fileName, 0)) return false;
+  return std::string(b.data(), 4) == "RIFF" && std::string(b.data() + 8, 4) == "WAVE";
+}
+
+}  // namespace
+
+std::string WaveHeaderBytes(uint32_t rate, int16_t bits, int16_t channels, uint32_t dataSize) {
+  const auto blockAlign = static_cast<uint16_t>(static_cast<int16_t>(channels * bits / 8));
+  const bool extensible = channels == 6 || channels == 8;
+  std::string h;
+  h += "RIFF";
+  Put32(h, dataSize + (extensible ? 60u : 36u));
+  h += "WAVEfmt ";
+  Put32(h, extensible ? 40u : 16u);
+  Put16(h, extensible ? 0xFFFEu : 1u);
+  Put16(h, static_cast<uint16_t>(channels));
+  Put32(h, rate);
+  Put32(h, blockAlign * rate);
+  Put16(h, blockAlign);
+  Put16(h, static_cast<uint16_t>(bits));
+  if (extensible) {
+    Put16(h, 22);
+    Put16(h, static_cast<uint16_t>(bits));
+    Put32(h, channels == 6 ? 0x3Fu : 0xFFu);
+    Put32(h, 1);
+    Put16(h, 0);
+    Put16(h, 0x0010);
+    h += std::string("\x80\x00\x00\xAA\x00\x38\x9B\x71", 8);
+  }
+  h += "data";
+  Put32(h, dataSize);
+  return h;
+}
+
+int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize) {
+  if (!DeleteFileForce(fileName)) return 0;
+  const std::string header = WaveHeaderBytes(rate, bits, channels, dataSize);
+  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+  if (!out) return 0;
+  out.write(header.data(), static_cast<std::streamsize>(header.size()));
+  out.flush();
+  return out ? 1 : 0;
+}
+
+int64_t FindRiffChunk(const std::string& fileName, uint32_t chunkId) {
+  const int64_t size = FileSizeOfPath(fileName);
+  if (size < 0) return kChunkNotFound;
+  const auto s = static_cast<uint64_t>(size);
+  uint64_t o = 12;
+  for (;;) {
+    if (o + 4 > s) return kChunkNotFound;
+    const auto id = ReadU32At(fileName, o);
+    if (!id) return kChunkNotFound;
+    if (*id == chunkId) return static_cast<int64_t>(o);
+    if (o + 8 > s) return kChunkNotFound;
+    const auto z = ReadU32At(fileName, o + 4);
+    if (!z) return kChunkNotFound;
+    o += 8 + static_cast<uint64_t>(*z) + (*z & 1u);
+  }
+}
+
+int64_t WaveDataOffset(const std::string& fileName) {
+  const int64_t o = FindRiffChunk(fileName, ChunkId("data"));
+  return o < 0 ? -1 : o + 8;
+}
+
+int UpdateWaveHeader(const std::string& fileName) {
+  const int64_t size = FileSizeOfPath(fileName);
+  if (size < static_cast<int64_t>(kPlainHeaderBytes) || static_cast<uint64_t>(size) > kMaxRiffFileBytes) return 0;
+  if (!IsOurRiff(fileName)) return 0;
+  const auto s = static_cast<uint64_t>(size);
+  if (!WriteU32At(fileName, 4, static_cast<uint32_t>(s - 8))) return 0;
+  const int64_t o = FindRiffChunk(fileName, ChunkId("data"));
+  if (o < 36) return 0;
+  const auto off = static_cast<uint64_t>(o);
+  if (off + 8 > s) return 0;
+  return WriteU32At(fileName, off + 4, static_cast<uint32_t>(s - off - 8)) ? 1 : 0;
+}
+
+int SetWaveDataLength(const std::string& fileName, uint64_t dataLen) {
+  if (dataLen > kMaxDataLength) return 0;
+  if (!IsOurRiff(fileName)) return 0;
+  const int64_t o = FindRiffChunk(fileName, ChunkId("data"));
+  const int64_t size = FileSizeOfPath(fileName);
+  if (o < 0 || size < o + 8) return 0;
+  const auto off = static_cast<uint64_t>(o);
+  const uint64_t present = static_cast<uint64_t>(size) - off - 8;
+  if (dataLen > present) dataLen = present;
+  // The pad byte of an odd length stays only when it is there already:
+  // the file is never lengthened.
+  const uint64_t end = std::min<uint64_t>(off + 8 + dataLen + (dataLen & 1u), static_cast<uint64_t>(size));
+  if (!WriteU32At(fileName, 4, static_cast<uint32_t>(end - 8))) return 0;
+  if (!WriteU32At(fileName, off + 4, static_cast<uint32_t>(dataLen))) return 0;
+  return SetFileSize(fileName, end);
+}
+
+}  // namespace kavon

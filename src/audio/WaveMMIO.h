@@ -1,0 +1,42 @@
+#pragma once
+// WAV files that stay valid while they grow: the header is written once
+// with a data size of 0, audio is appended behind it, and after every
+// append both size fields are patched from the file's length. Offsets are
+// 64-bit throughout; a file never gets a size its 32-bit fields cannot state.
+#include <cstdint>
+#include <string>
+
+namespace kavon {
+
+inline constexpr uint32_t kPlainHeaderBytes = 44;
+inline constexpr uint32_t kExtensibleHeaderBytes = 68;
+inline constexpr int64_t kChunkNotFound = -1;
+inline constexpr uint64_t kMaxRiffFileBytes = 4294967295ull;
+inline constexpr uint64_t kMaxDataLength = 4294967250ull;
+
+// The four bytes of a chunk id read as one little-endian number.
+constexpr uint32_t ChunkId(const char (&id)[5]) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(id[0])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(id[2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(id[3])) << 24;
+}
+
+// The header bytes for a format and data size; extensible for 6 or 8 channels.
+std::string WaveHeaderBytes(uint32_t rate, int16_t bits, int16_t channels, uint32_t dataSize);
+// Replaces any file of that name by a new header, written in one write.
+// 1 on success, 0 when the file could not be written whole.
+int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize = 0);
+// Patches the RIFF and data sizes of a file of ours ("RIFF"..."WAVE") from
+// its length; 0 for any other file, one below 44 bytes or beyond 32 bits.
+int UpdateWaveHeader(const std::string& fileName);
+// Offset of the first chunk with this id, or kChunkNotFound. Every step
+// moves forward, so a damaged size can never loop.
+int64_t FindRiffChunk(const std::string& fileName, uint32_t chunkId);
+// Makes the data chunk dataLen bytes long (at most the data present) and
+// truncates the file behind it; 1 on success.
+int SetWaveDataLength(const std::string& fileName, uint64_t dataLen);
+// Offset of the first audio byte (behind the data chunk header), or -1.
+int64_t WaveDataOffset(const std::string& fileName);
+
+}  // namespace kavon

@@ -1,0 +1,79 @@
+#include "audio/WaveDevices.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/FakeClock.h"
+#include "platform/sim/SimWaveIn.h"
+
+namespace kavon {
+namespace {
+
+using platform::SimSource;
+
+TEST(WaveDevices, SameDeviceNameLooseRule) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int same;
+  };
+  const Case cases[] = {
+      {"Microphone (2- USB Audio Device)", "Microphone (USB Audio Device)", 1},
+      {"Microphone (USB Audio Device)", "Microphone (2- USB Audio Device)", 1},
+      {"MIC (3- usb)", "mic (usb)", 1},
+      {"2- Line In", "Line In", 1},
+      {"(1) Line In", "Line In", 1},
+      {"  12 Line", "Line", 1},
+      {"Line In", "Line Out", 0},
+      {"Mic (6- USB)", "Mic (USB)", 0},  // only 0 to 5 are duplicate numbers
+      {"abcd", "bcd", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SameDeviceName(c.a, c.b), c.same) << c.a << " | " << c.b;
+}
+
+TEST(WaveDevices, GetDeviceIdResolvesNamesNumbersAndFallsBack) {
+  platform::FakeClock clock;
+  platform::SimWaveIn wave(clock, {{"Line In (Studio Card)", SimSource::Silence()},
+                                   {"Microphone (2- USB Audio Device)", SimSource::Silence()},
+                                   {"Mic 3", SimSource::Silence()}});
+  struct Case {
+    const char* name;
+    int id;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"  LINE IN (studio card) ", 0},
+      {"Microphone (2- USB Audio Device)", 1},
+      {"Microphone (USB Audio Device)", 1},  // re-plugged: found by the loose rule
+      {"2", 2},
+      {"7", platform::kWaveMapper},  // digits beyond the devices are a name, not a number
+      {"-1", platform::kWaveMapper},
+      {"Gone Device", platform::kWaveMapper},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GetDeviceID(wave, c.name), c.id) << c.name;
+  EXPECT_EQ(GetDeviceName(wave, 2), "Mic 3");
+  EXPECT_EQ(GetDeviceName(wave, 3), "");
+  EXPECT_EQ(GetDeviceName(wave, -1), "");
+
+  const ComboData combo = FillDeviceCombo(wave, "microphone (usb audio device)");
+  EXPECT_EQ(combo.items.size(), 3u);
+  EXPECT_EQ(combo.selected, 1);
+  EXPECT_EQ(FillDeviceCombo(wave, "").selected, -1);
+
+  platform::SimWaveIn none(clock, {});
+  EXPECT_EQ(GetDeviceID(none, "anything"), 0);
+  EXPECT_TRUE(FillDeviceCombo(none, "x").items.empty());
+  EXPECT_EQ(WaveErrorText(none, platform::kWaveOk), "");
+  EXPECT_FALSE(WaveErrorText(none, platform::kWaveBadFormat).empty());
+}
+
+TEST(WaveDevices, FrequencyList) {
+  const ComboData d = FillFreqCombo(44100, 8000, 48000);
+  const std::vector<std::string> want = {"48000", "44100", "32000", "24000", "22050", "16000", "12000", "11025", "8000"};
+  EXPECT_EQ(d.items, want);
+  EXPECT_EQ(d.selected, 1);
+  EXPECT_EQ(FillFreqCombo(50000, 8000, 48000).selected, -1);
+  EXPECT_EQ(FillFreqCombo(192000, 0, 0).items.size(), 12u);
+}
+
+}  // namespace
+}  // namespace kavon

@@ -1,0 +1,53 @@
+#include "support/WavCheck.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "support/TempDir.h"
+
+namespace kavon::test {
+
+uint32_t U32At(const std::string& b, size_t o) {
+  if (o + 4 > b.size()) return 0;
+  return static_cast<uint32_t>(static_cast<unsigned char>(b[o])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[o + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[o + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[o + 3])) << 24;
+}
+
+WavInfo IndependentRead(const std::string& path) {
+  const std::string cmd =
+      "python3 -c \"import sys,wave\nw=wave.open(sys.argv[1],'rb')\nn=w.getnframes()\nd=w.readframes(n)\n"
+      "assert len(d)==n*w.getsampwidth()*w.getnchannels(), 'short data'\n"
+      "print(w.getnchannels(), w.getframerate(), n)\" '" + path + "' 2>&1";
+  WavInfo info;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return info;
+  char buf[512];
+  std::string out;
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  const int rc = pclose(p);
+  std::istringstream in(out);
+  if (rc == 0 && (in >> info.channels >> info.rate >> info.frames)) {
+    info.valid = true;
+  } else {
+    info.error = out;
+  }
+  return info;
+}
+
+bool SizesAgree(const std::string& path) {
+  const std::string b = ReadWholeFile(path);
+  return b.size() >= 44 && U32At(b, 4) == b.size() - 8 && U32At(b, 40) == b.size() - 44 && b.compare(0, 4, "RIFF") == 0;
+}
+
+std::vector<int16_t> Samples(const std::string& path) {
+  const std::string b = ReadWholeFile(path);
+  std::vector<int16_t> out;
+  for (size_t o = 44; o + 1 < b.size(); o += 2) {
+    out.push_back(static_cast<int16_t>(static_cast<unsigned char>(b[o]) | static_cast<unsigned char>(b[o + 1]) << 8));
+  }
+  return out;
+}
+
+}  // namespace kavon::test
