@@ -6,38 +6,44 @@
 #include <memory>
 #include <string>
 
-#include "app/Paths.h"
-#include "app/Settings.h"
-#include "app/SettingsStore.h"
-#include "app/TimerList.h"
-#include "common/Log.h"
-#include "platform/Clock.h"
-#include "platform/SettingsBackend.h"
+#include "app/AppState.h"
+#include "app/MainTick.h"
+#include "app/RecordingControl.h"
 
 namespace kavon {
 
 class FrmMain {
  public:
-  FrmMain(ProgramPaths paths, platform::Clock& clock, platform::SettingsBackend& settingsBackend);
+  FrmMain(ProgramPaths paths, platform::Clock& clock, platform::SettingsBackend& settingsBackend,
+          platform::WaveIn& waveIn);
   ~FrmMain();
   FrmMain(const FrmMain&) = delete;
   FrmMain& operator=(const FrmMain&) = delete;
 
-  // Startup, in order: error mode, log, settings. The lock is the caller's.
+  // Startup, in order: error mode, log, settings, channels, timer list,
+  // control devices, lamps off, the tick's clocks. The lock is the caller's.
   void Load();
-  // One tick of the main timer. Never called again while it runs.
+  // One tick of the main timer; does nothing once Unload has begun. Ticks
+  // never overlap: a call made while one runs returns at once.
   void Tick();
-  // Shutdown, in order: channels, switches, timer list, devices, last log line.
+  // Shutdown, in order: stop ticking, close every channel (files flushed),
+  // switches, timer list, lamps off, last log line.
   void Unload();
 
-  const Settings& settings() const { return settings_; }
-  Settings& settings() { return settings_; }
-  Log& log() { return log_; }
-  SettingsStore& store() { return store_; }
-  const ProgramPaths& paths() const { return paths_; }
-  bool errorCatch() const { return errorCatch_; }
-  int timerWindowShown() const { return timerWindowShown_; }
-  TimerList& timers() { return timers_; }
+  // The control boxes, opened by their modules (none by default).
+  void SetControlDevices(ControlDevice* serial, ControlDevice* hid);
+  // The detection check boxes of a channel's row.
+  void SetMuonStart(int ch, int on);
+  void SetMuonStop(int ch, int on);
+
+  AppState& state() { return app_; }
+  const Settings& settings() const { return app_.settings; }
+  Log& log() { return app_.log; }
+  SettingsStore& store() { return app_.store; }
+  TimerList& timers() { return app_.timers; }
+  RecordingControl& recording() { return rec_; }
+  MainTick& tick() { return tick_; }
+  bool errorCatch() const { return app_.errorCatch; }
 
  private:
   // Runs one step of startup, tick or shutdown. Unless the diagnostic mode
@@ -45,18 +51,17 @@ class FrmMain {
   // goes on with the next step.
   void Guarded(const char* step, const std::function<void()>& work);
   void SetUpLog();
+  void SetUpChannels();
+  void LampsOffAtExit(ControlDevice* device);
 
-  ProgramPaths paths_;
-  platform::Clock& clock_;
-  SettingsStore store_;
-  Settings settings_;
-  Log log_;
-  TimerList timers_;
+  AppState app_;
+  RecordingControl rec_;
+  MainTick tick_;
   // When the startup read of timer.txt failed, exit must not replace the
   // file with the (empty) list in memory.
   bool timerReadFailed_ = false;
-  bool errorCatch_ = false;
-  int timerWindowShown_ = 0;
+  bool ticking_ = false;
+  bool unloading_ = false;
 };
 
 // The log files of ours: kavon + yyyymmdd + ".log" or ".err".

@@ -76,6 +76,7 @@ int WaveFCT::OpenCapture(int ch) {
   c.Carry.clear();
   c.WriteFailures = 0;
   c.DeviceLost = false;
+  c.StoppedOnSilence = false;
   c.Disk.CurrentSize = 0;
   c.Disk.FileName.clear();
   c.Disk.BufSize = int64_t{settings_.nFreq} * kBytesPerFrame * 4;
@@ -109,10 +110,18 @@ int WaveFCT::OpenCapture(int ch) {
 
 void WaveFCT::ApplyGain(ChannelCapture& c, int16_t* samples, FrameCount frames) const {
   if (c.RecGain == 1.0) return;
-  const double g = c.RecGain;
+  // Single precision, as the gain always was. Adding and taking away 1.5 x
+  // 2^23 rounds half to even in the FPU's default mode and, unlike lrint,
+  // lets the compiler vectorise the loop; the clamp first keeps the value
+  // inside the range where the trick is exact.
+  const auto g = static_cast<float>(c.RecGain);
+  constexpr float kRound = 12582912.0f;
   for (FrameCount i = 0; i < frames * 2; ++i) {
-    const long v = std::lrint(samples[i] * g);  // round half to even
-    samples[i] = static_cast<int16_t>(v >= 32767 ? 32767 : v <= -32767 ? -32767 : v);
+    float v = static_cast<float>(samples[i]) * g;
+    v = std::clamp(v, -40000.0f, 40000.0f);
+    v = (v + kRound) - kRound;
+    v = std::clamp(v, -32767.0f, 32767.0f);
+    samples[i] = static_cast<int16_t>(v);
   }
 }
 
@@ -144,6 +153,7 @@ bool WaveFCT::DetectStop(int ch, const int16_t* s, FrameCount frames, FrameCount
     }
     if (++c.SilentRun <= muon) continue;
     result = kMustStop;
+    c.StoppedOnSilence = true;
     if (i - first > muon) {
       // The run began inside the part still to be written: keep every
       // frame before it.
@@ -162,7 +172,9 @@ bool WaveFCT::DetectStop(int ch, const int16_t* s, FrameCount frames, FrameCount
   return false;
 }
 
-int WaveFCT::ServiceCapture(int ch) {
+int WaveFCT::ServiceCapture(int ch) { return ServiceBuffer(ch, true); }
+
+int WaveFCT::ServiceBuffer(int ch, bool requeue) {
   if (ch < 0 || ch >= kEngineChannels) return 0;
   ChannelCapture& c = Channel(ch);
   if (!c.IsOpen) return 0;
@@ -203,10 +215,10 @@ int WaveFCT::ServiceCapture(int ch) {
     c.FramesWritten += count;
     c.FileFramesWritten += count;
   }
-  const platform::WaveResult requeue = wave_.AddBuffer(c.hWaveIn, &buf);
-  if (requeue != platform::kWaveOk) {
+  const platform::WaveResult queued = requeue ? wave_.AddBuffer(c.hWaveIn, &buf) : platform::kWaveOk;
+  if (queued != platform::kWaveOk) {
     log_.WriteLog("ServiceCapture AddBuffer err pl=" + std::to_string(ch) + " FN=" + c.RecFileName + " r=" +
-                      std::to_string(requeue),
+                      std::to_string(queued),
                   1);
     result = kMustStop;
   }
@@ -291,6 +303,14 @@ int WaveFCT::ContinueInFile(int ch, const std::string& fileName) {
 void WaveFCT::CloseCapture(int ch) {
   if (ch < 0 || ch >= kEngineChannels) return;
   ChannelCapture& c = Channel(ch);
+  if (c.IsOpen && !c.StoppedOnSilence) {
+    // The buffers that the reset hands back still hold audio: write them
+    // before the flush instead of dropping up to four seconds.
+    wave_.Reset(c.hWaveIn);
+    for (int n = 0; n < kCaptureBuffers && c.Buffers[static_cast<size_t>(c.NextBuf)].Done(); ++n) {
+      if (ServiceBuffer(ch, false) == kMustStop) break;
+    }
+  }
   WriteDiskBuffer(ch, nullptr, 0, "", 1);
   if (c.IsOpen) CloseDevice(c);
   c.IsOpen = 0;

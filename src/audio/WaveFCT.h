@@ -77,6 +77,8 @@ struct ChannelCapture {
   std::vector<int16_t> Carry;
   int WriteFailures = 0;
   bool DeviceLost = false;
+  // The recording ended on silence: nothing after the run is written.
+  bool StoppedOnSilence = false;
   platform::WaveResult LastError = platform::kWaveOk;
 };
 
@@ -113,6 +115,8 @@ class WaveFCT {
   bool ReadPosition(int ch);
 
  private:
+  // One returned buffer; requeue false while closing after a reset.
+  int ServiceBuffer(int ch, bool requeue);
   void ApplyGain(ChannelCapture& c, int16_t* samples, FrameCount frames) const;
   bool DetectStart(ChannelCapture& c, const int16_t* samples, FrameCount frames, FrameCount& first, FrameCount& count) const;
   // Stop detection; true when it ended the call itself (the cut).

@@ -20,6 +20,14 @@ void DefaultWait(const std::function<void(int)>& wait, int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// "wav" or ".WAV" -> ".wav"; "" stays "".
+std::string DottedLower(const std::string& ext) {
+  if (ext.empty()) return {};
+  std::string out = ToLower(ext);
+  if (out.front() != '.') out = std::string(1, '.').append(out);
+  return out;
+}
+
 fs::file_status StatusOf(const std::string& path) {
   std::error_code ec;
   return fs::symlink_status(path, ec);
@@ -163,7 +171,7 @@ int FolderHasEntries(const std::string& folder, const std::string& ext, bool fol
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) return 0;
-  const std::string want = ext.empty() ? "" : ToLower(StartsWith(ext, ".") ? ext : "." + ext);
+  const std::string want = DottedLower(ext);
   for (const auto& entry : it) {
     const bool isDir = entry.is_directory(ec) && !entry.is_symlink(ec);
     if (foldersOnly && !isDir) continue;
@@ -190,7 +198,7 @@ int DeleteOldFiles(const std::string& folder, bool keepFolder, int days, const s
                    bool noRecurse, const platform::Clock& clock, const DeleteOldGuard& guard) {
   if (!FolderExists(folder)) return 0;
   const auto limit = clock.NowUtc() - std::chrono::days(days < 0 ? -days : days);
-  const std::string want = ext.empty() ? "" : ToLower(StartsWith(ext, ".") ? ext : "." + ext);
+  const std::string want = DottedLower(ext);
   std::error_code ec;
   std::vector<fs::path> files;
   std::vector<fs::path> folders;
@@ -254,8 +262,7 @@ std::string EnsureExtension(const std::string& path, const std::string& ext) {
   std::string e = Trim(ext);
   if (path.empty()) return {};
   if (e.empty()) return path;
-  if (e.front() != '.') e.insert(0, ".");
-  e = ToLower(e);
+  e = DottedLower(e);
   if (!EndsWith(ToLower(path), e)) return path + e;
   return path;
 }

@@ -1,0 +1,64 @@
+#pragma once
+// The program-wide state that startup, recording control and the tick
+// share: settings in memory, log, timer list, capture engine, control
+// devices and what the window shows. Owned by FrmMain.
+#include <array>
+#include <deque>
+#include <string>
+
+#include "app/ControlDevice.h"
+#include "app/Paths.h"
+#include "app/Settings.h"
+#include "app/SettingsStore.h"
+#include "app/TimerList.h"
+#include "audio/WaveFCT.h"
+#include "common/Log.h"
+#include "platform/Clock.h"
+
+namespace kavon {
+
+// What a channel's row shows; the window draws it, tests read it.
+struct ChannelView {
+  bool recordActive = false;  // record button shown active
+  bool timeLit = false;       // recorded-time field in its lit colours
+  std::string timeText = "00'00.0";
+  std::string error;          // the last failure, shown on the row
+  std::array<double, 2> meanDb{-60, -60};
+  std::array<double, 2> peakDb{-110, -110};
+};
+
+// Who asked for a start: only the user's own click may raise a message box.
+enum class Origin { User, ControlCode, Timer };
+
+struct AppState {
+  AppState(ProgramPaths p, platform::Clock& c, platform::SettingsBackend& backend, platform::WaveIn& wave)
+      : paths(std::move(p)), clock(c), store(backend), log(c), timers(log), capture(wave, log), waveIn(wave) {}
+
+  ProgramPaths paths;
+  platform::Clock& clock;
+  SettingsStore store;
+  Settings settings;
+  Log log;
+  TimerList timers;
+  WaveFCT capture;
+  platform::WaveIn& waveIn;
+
+  ControlDevice* serial = nullptr;  // open serial control port, or none
+  ControlDevice* hid = nullptr;     // open HID control box, or none
+
+  std::array<ChannelView, kMaxChannels> view{};
+  std::array<std::string, kMaxChannels> ManualFileName{};
+  int TimerOn = 1;
+  int TimerScanning = 0;
+  int timerWindowShown = 0;
+  std::string displayDate;
+  std::string displayTime;
+  // Messages for the user, shown after the tick by whoever drives us.
+  std::deque<std::string> messages;
+  bool errorCatch = false;
+
+  int NumRec() const { return settings.NumRec; }
+  bool IsChannel(int ch) const { return ch >= 0 && ch <= settings.NumRec; }
+};
+
+}  // namespace kavon

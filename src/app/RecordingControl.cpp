@@ -1,0 +1,217 @@
+#include "app/RecordingControl.h"
+
+#include <cmath>
+#include <filesystem>
+
+#include "audio/WaveDevices.h"
+#include "audio/WaveMMIO.h"
+#include "common/FileHelpers.h"
+#include "common/Helpers.h"
+#include "common/Text.h"
+#include "schedule/DateTime.h"
+
+namespace fs = std::filesystem;
+
+namespace kavon {
+
+int LampCode(int ch, int lamp) {
+  if (ch >= 0 && ch <= 3) return lamp == 0 ? ch + 1 : ch + 5;
+  if (ch >= 4 && ch <= 7) return lamp == 0 ? ch + 9 : ch + 13;
+  return 0;
+}
+
+std::string SafeTitle(const std::string& title) {
+  return ReplaceAll(SafeFileName(title), "..", "\xEF\xBC\x8E\xEF\xBC\x8E");  // ．．
+}
+
+std::string WithoutWavEnding(const std::string& base) {
+  return EndsWith(ToLower(base), ".wav") ? base.substr(0, base.size() - 4) : base;
+}
+
+RecordingControl::RecordingControl(AppState& app)
+    : app_(app), retention_([this](const fs::path& p) {
+        std::error_code ec;
+        for (int ch = 0; ch < kMaxChannels; ++ch) {
+          const auto& c = app_.capture.Channel(ch);
+          if (c.IsOpen && !c.RecFileName.empty() && fs::equivalent(p, c.RecFileName, ec)) return true;
+          if (!lastRecorded_[static_cast<size_t>(ch)].empty() &&
+              fs::equivalent(p, lastRecorded_[static_cast<size_t>(ch)], ec)) {
+            return true;
+          }
+        }
+        return false;
+      }) {}
+
+std::string RecordingControl::ChannelFolder(int ch) const {
+  // An empty folder means the program folder, not whatever the current
+  // directory has become.
+  const std::string& path = app_.settings.RecPath[static_cast<size_t>(ch)];
+  return path.empty() ? app_.paths.programFolder : path;
+}
+
+std::string RecordingControl::RecordingFileName(int ch, const std::string& base, int manual) const {
+  std::string stamp = NowText(app_.clock, app_.settings.HourAdjust, 0, 2);
+  if (app_.settings.NumRec >= 1) stamp += "_" + std::to_string(ch + 1);
+  const std::string& recPath = app_.settings.RecPath[static_cast<size_t>(ch)];
+  if (base.empty() || base == recPath || base == ChannelFolder(ch)) return ChannelFolder(ch) + stamp + ".wav";
+  if (FileExists(EnsureExtension(base, "wav")) || manual == 0) return WithoutWavEnding(base) + " " + stamp + ".wav";
+  return EnsureExtension(base, "wav");
+}
+
+void RecordingControl::Fail(int ch, const std::string& why, Origin origin) {
+  ChannelCapture& c = app_.capture.Channel(ch);
+  app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + c.RecFileName + " " + why, 1);
+  app_.view[static_cast<size_t>(ch)].error = why;
+  // Only the user's own click may raise a box: an unattended start must
+  // never wait for someone to press OK.
+  if (origin == Origin::User) app_.messages.push_back(why);
+}
+
+int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin) {
+  if (!app_.IsChannel(ch)) return 0;
+  ChannelCapture& c = app_.capture.Channel(ch);
+  if (c.IsOpen) return 1;
+  c.RecFileName = RecordingFileName(ch, base, manual);
+  const std::string folder = SplitPath(c.RecFileName, true, false, false, false, false);
+  if (!folder.empty()) MakeDirs(folder);
+  if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, c.RecFileName)) {
+    Fail(ch, "ファイルを作成できません " + c.RecFileName, origin);
+    return 0;
+  }
+  c.RecLimitFrames = limitFrames;
+  if (app_.capture.OpenCapture(ch) != 1) {
+    Fail(ch, WaveErrorText(app_.waveIn, c.LastError), origin);
+    return 0;
+  }
+  firstFile_[static_cast<size_t>(ch)] = c.RecFileName;
+  fileIndex_[static_cast<size_t>(ch)] = 1;
+  ChannelView& v = app_.view[static_cast<size_t>(ch)];
+  v.recordActive = true;
+  v.timeLit = true;
+  v.error.clear();
+  SetLamp(ch, 0, 1);
+  SetLamp(ch, 1, 0);
+  app_.log.WriteLog("録音開始 " + std::to_string(ch + 1) + " " + c.RecFileName);
+  return 1;
+}
+
+bool RecordingControl::ContinueInNextFile(int ch) {
+  ChannelCapture& c = app_.capture.Channel(ch);
+  const std::string stem = WithoutWavEnding(firstFile_[static_cast<size_t>(ch)]);
+  int& index = fileIndex_[static_cast<size_t>(ch)];
+  std::string next;
+  do {
+    ++index;
+    next = stem + " (" + std::to_string(index) + ").wav";
+  } while (FileExists(next) && index < 10000);
+  if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, next) || !app_.capture.ContinueInFile(ch, next)) {
+    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next, 1);
+    return false;
+  }
+  app_.log.WriteLog("録音継続 " + std::to_string(ch + 1) + " " + c.RecFileName);
+  return true;
+}
+
+void RecordingControl::ScheduleRetention(int ch) {
+  const std::string& path = app_.settings.RecPath[static_cast<size_t>(ch)];
+  if (path.empty() || app_.settings.DeleteDate < 1) return;
+  const platform::SysMs now = app_.clock.NowUtc();
+  // After a clock jump of more than a day the file times say nothing about
+  // the age of the recordings: skip this cleanup rather than guess.
+  if (lastTickUtc_ && std::chrono::abs(now - *lastTickUtc_) > std::chrono::hours(24)) {
+    app_.log.WriteLog("古い録音の削除を中止（時計が1日以上ずれた） " + path, 1);
+    return;
+  }
+  retention_.Schedule(path, now - std::chrono::days(app_.settings.DeleteDate), "wav");
+}
+
+void RecordingControl::StopRecording(int ch) {
+  if (!app_.IsChannel(ch)) return;
+  ChannelCapture& c = app_.capture.Channel(ch);
+  if (c.IsOpen != 1) return;
+  app_.capture.CloseCapture(ch);
+  lastRecorded_[static_cast<size_t>(ch)] = c.RecFileName;
+  ResetChannelDisplay(ch);
+  ScheduleRetention(ch);
+}
+
+void RecordingControl::ResetChannelDisplay(int ch) {
+  if (!app_.IsChannel(ch)) return;
+  ChannelView& v = app_.view[static_cast<size_t>(ch)];
+  v.recordActive = false;
+  DrawChannelMeter(ch, -1);
+  v.timeLit = false;
+  const FrameCount written = app_.capture.Channel(ch).FramesWritten;
+  v.timeText = MsToTimeText(std::llround(static_cast<double>(written) * 1000.0 / app_.settings.nFreq), 1);
+  SetLamp(ch, 0, 0);
+  SetLamp(ch, 1, 1);
+  for (auto& e : app_.timers.entries()) {
+    if (e.Ch == ch && e.Active == 1) e.Active = 0;
+  }
+}
+
+void RecordingControl::SetLamp(int ch, int lamp, int on) {
+  const int code = LampCode(ch, lamp) + (on == 0 ? kLampOff : 0);
+  if (app_.hid) app_.hid->WriteLamp(code);
+  if (app_.serial) app_.serial->WriteLamp(code);
+}
+
+void RecordingControl::DrawChannelMeter(int ch, int b) {
+  ChannelView& v = app_.view[static_cast<size_t>(ch)];
+  if (b < 0) {
+    v.meanDb = {-60, -60};
+    v.peakDb = {-110, -110};
+    return;
+  }
+  const platform::WaveBuffer& buf = app_.capture.Channel(ch).Buffers[static_cast<size_t>(b)];
+  const FrameCount frames = app_.capture.BufFrames();
+  for (int side = 0; side < 2; ++side) {
+    int peak = 0;
+    double power = 0;  // a sum of squares overflows any 32-bit type
+    for (FrameCount i = 0; i < frames; ++i) {
+      const int s = buf.samples[static_cast<size_t>(2 * i + side)];
+      peak = std::max(peak, s < 0 ? -s : s);
+      power += static_cast<double>(s) * s;
+    }
+    v.peakDb[static_cast<size_t>(side)] = LinToDB(peak / 32767.0);
+    v.meanDb[static_cast<size_t>(side)] = power == 0 ? -60 : LinToDB(std::sqrt(power / frames) / 32767.0);
+  }
+}
+
+void RecordingControl::RecButtonClick(int ch, int b, Origin origin) {
+  if (!app_.IsChannel(ch)) return;
+  ChannelCapture& c = app_.capture.Channel(ch);
+  if (b == 0) {
+    if (c.IsOpen == 1) {
+      app_.view[static_cast<size_t>(ch)].recordActive = true;
+      return;
+    }
+    StartRecording(ch, 0, app_.ManualFileName[static_cast<size_t>(ch)], 1, origin);
+    if (c.IsOpen == 1) app_.log.WriteLog("録音開始（手動）" + std::to_string(ch + 1));
+    return;
+  }
+  if (b == 1 && c.IsOpen != 0) {
+    StopRecording(ch);
+    app_.log.WriteLog("録音停止（手動）" + std::to_string(ch + 1) + " " + c.RecFileName);
+  }
+}
+
+void RecordingControl::ChooseManualFile(int ch, const std::string& confirmedPath) {
+  if (!app_.IsChannel(ch)) return;
+  std::string& manual = app_.ManualFileName[static_cast<size_t>(ch)];
+  if (confirmedPath.empty()) {
+    manual.clear();
+    return;
+  }
+  manual = EnsureExtension(confirmedPath, "wav");
+  // Only the very file whose replacement the user confirmed is deleted (not
+  // one whose name gained ".wav"), and never one an open channel writes.
+  std::error_code ec;
+  for (int k = 0; k < kMaxChannels; ++k) {
+    const auto& c = app_.capture.Channel(k);
+    if (c.IsOpen && fs::equivalent(manual, c.RecFileName, ec)) return;
+  }
+  if (manual == confirmedPath && FileExists(manual)) DeleteFileForce(manual);
+}
+
+}  // namespace kavon
