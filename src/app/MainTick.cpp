@@ -190,7 +190,7 @@ void MainTick::ServiceChannels() {
       continue;
     }
     if (c.RecLimitFrames >= 1 && c.RecLimitFrames <= c.FramesCaptured) {
-      rec_.StopRecording(ch);
+      rec_.StopRecording(ch, false);
       app_.log.WriteLog("録音停止（終了）" + std::to_string(ch + 1) + " " + c.RecFileName);
     }
   }

@@ -125,11 +125,11 @@ void RecordingControl::ScheduleRetention(int ch) {
   retention_.Schedule(path, now - std::chrono::days(app_.settings.DeleteDate), "wav");
 }
 
-void RecordingControl::StopRecording(int ch) {
+void RecordingControl::StopRecording(int ch, bool keepReturned) {
   if (!app_.IsChannel(ch)) return;
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen != 1) return;
-  app_.capture.CloseCapture(ch);
+  app_.capture.CloseCapture(ch, keepReturned);
   lastRecorded_[static_cast<size_t>(ch)] = c.RecFileName;
   ResetChannelDisplay(ch);
   ScheduleRetention(ch);

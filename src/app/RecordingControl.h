@@ -29,7 +29,8 @@ class RecordingControl {
 
   // 1 when the channel is open afterwards.
   int StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin);
-  void StopRecording(int ch);
+  // keepReturned: see WaveFCT::CloseCapture.
+  void StopRecording(int ch, bool keepReturned = true);
   void ResetChannelDisplay(int ch);
   void SetLamp(int ch, int lamp, int on);
   // The capture engine ended a file at its size limit: go on in the next

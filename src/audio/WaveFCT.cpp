@@ -300,10 +300,10 @@ int WaveFCT::ContinueInFile(int ch, const std::string& fileName) {
   return 1;
 }
 
-void WaveFCT::CloseCapture(int ch) {
+void WaveFCT::CloseCapture(int ch, bool keepReturned) {
   if (ch < 0 || ch >= kEngineChannels) return;
   ChannelCapture& c = Channel(ch);
-  if (c.IsOpen && !c.StoppedOnSilence) {
+  if (c.IsOpen && keepReturned && !c.StoppedOnSilence) {
     // The buffers that the reset hands back still hold audio: write them
     // before the flush instead of dropping up to four seconds.
     wave_.Reset(c.hWaveIn);

@@ -104,7 +104,9 @@ class WaveFCT {
   // Processes at most one returned buffer: its index, kNotYet, or kMustStop.
   int ServiceCapture(int ch);
   // Flushes and closes; touches the device only when the channel is open.
-  void CloseCapture(int ch);
+  // With keepReturned the buffers the device hands back on reset are
+  // written too; a recording that reached its length limit leaves them out.
+  void CloseCapture(int ch, bool keepReturned = true);
   // Flushes the current file and goes on in fileName (already created with
   // its header), writing the frames that did not fit first. 1 on success.
   int ContinueInFile(int ch, const std::string& fileName);

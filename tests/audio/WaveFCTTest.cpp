@@ -198,34 +198,10 @@ TEST(WaveFCT, SilenceCutNeverReachesIntoTheHeaderWhenOutLevelIsAboveInLevel) {
   EXPECT_TRUE(test::SizesAgree(file));
 }
 
-// A WAV file whose frame n holds (n mod 30000, -(n mod 30000)).
-std::string RampWav(const test::TempDir& dir, FrameCount frames) {
-  std::string data;
-  for (FrameCount n = 0; n < frames; ++n) {
-    const auto v = static_cast<int16_t>(n % 30000);
-    for (const int16_t s : {v, static_cast<int16_t>(-v)}) {
-      data += static_cast<char>(s & 0xFF);
-      data += static_cast<char>((s >> 8) & 0xFF);
-    }
-  }
-  const std::string path = dir.File("ramp.wav");
-  test::WriteWholeFile(path, WaveHeaderBytes(44100, 16, 2, static_cast<uint32_t>(data.size())) + data);
-  return path;
-}
-
-void ExpectRamp(const std::vector<int16_t>& samples, FrameCount from) {
-  for (size_t i = 0; i < samples.size() / 2; ++i) {
-    const auto v = static_cast<int16_t>((from + static_cast<FrameCount>(i)) % 30000);
-    if (samples[2 * i] != v || samples[2 * i + 1] != -v) {
-      ADD_FAILURE() << "frame " << from + static_cast<FrameCount>(i) << " holds " << samples[2 * i];
-      return;
-    }
-  }
-}
-
 TEST(WaveFCT, FilesStayWithinTheirSizesAndContinueWithoutLosingFrames) {
   test::TempDir src;
-  CaptureFixture f({{"Ramp", SimSource::Wav(RampWav(src, 300000))}});
+  test::RampWav(src.File("ramp.wav"), 300000);
+  CaptureFixture f({{"Ramp", SimSource::Wav(src.File("ramp.wav"))}});
   f.engine->SetMaxFrames(100000);  // not a multiple of the buffer
   const std::string first = f.Open(0, "Ramp", "a.wav");
   ASSERT_NE(first, "");
@@ -240,8 +216,8 @@ TEST(WaveFCT, FilesStayWithinTheirSizesAndContinueWithoutLosingFrames) {
   const auto a = test::Samples(first);
   const auto b = test::Samples(second);
   EXPECT_EQ(a.size(), 200000u);  // exactly the limit
-  ExpectRamp(a, 0);
-  ExpectRamp(b, 100000);  // the second file goes on with the next frame
+  test::ExpectRamp(a, 0);
+  test::ExpectRamp(b, 100000);  // the second file goes on with the next frame
   EXPECT_EQ(static_cast<FrameCount>((a.size() + b.size()) / 2), c.FramesWritten);
   EXPECT_TRUE(test::IndependentRead(first).valid);
   EXPECT_TRUE(test::IndependentRead(second).valid);

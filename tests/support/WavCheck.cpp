@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "support/TempDir.h"
 
 namespace kavon::test {
@@ -48,6 +50,46 @@ std::vector<int16_t> Samples(const std::string& path) {
     out.push_back(static_cast<int16_t>(static_cast<unsigned char>(b[o]) | static_cast<unsigned char>(b[o + 1]) << 8));
   }
   return out;
+}
+
+void RampWav(const std::string& path, int64_t frames) {
+  std::string data;
+  auto put16 = [&data](uint32_t v) {
+    data += static_cast<char>(v & 0xFF);
+    data += static_cast<char>((v >> 8) & 0xFF);
+  };
+  auto put32 = [&](uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  data += "RIFF";
+  put32(static_cast<uint32_t>(36 + frames * 4));
+  data += "WAVEfmt ";
+  put32(16);
+  put16(1);
+  put16(2);
+  put32(44100);
+  put32(176400);
+  put16(4);
+  put16(16);
+  data += "data";
+  put32(static_cast<uint32_t>(frames * 4));
+  for (int64_t n = 0; n < frames; ++n) {
+    const auto v = static_cast<int16_t>(n % 30000);
+    put16(static_cast<uint16_t>(v));
+    put16(static_cast<uint16_t>(static_cast<int16_t>(-v)));
+  }
+  WriteWholeFile(path, data);
+}
+
+void ExpectRamp(const std::vector<int16_t>& samples, int64_t from) {
+  for (size_t i = 0; i < samples.size() / 2; ++i) {
+    const auto v = static_cast<int16_t>((from + static_cast<int64_t>(i)) % 30000);
+    if (samples[2 * i] != v || samples[2 * i + 1] != -v) {
+      ADD_FAILURE() << "frame " << from + static_cast<int64_t>(i) << " holds " << samples[2 * i];
+      return;
+    }
+  }
 }
 
 }  // namespace kavon::test

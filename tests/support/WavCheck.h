@@ -22,6 +22,10 @@ WavInfo IndependentRead(const std::string& path);
 bool SizesAgree(const std::string& path);
 // The interleaved samples behind a plain 44-byte header.
 std::vector<int16_t> Samples(const std::string& path);
+// Writes a 44100 Hz WAV file whose frame n holds (n mod 30000, -(n mod 30000)).
+void RampWav(const std::string& path, int64_t frames);
+// Fails the test unless samples continue that ramp from frame `from`.
+void ExpectRamp(const std::vector<int16_t>& samples, int64_t from);
 uint32_t U32At(const std::string& bytes, size_t offset);
 
 }  // namespace kavon::test

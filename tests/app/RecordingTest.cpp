@@ -1,0 +1,153 @@
+#include "app/RecordingControl.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/AppFixture.h"
+#include "support/WavCheck.h"
+
+namespace kavon {
+namespace {
+
+using test::AppFixture;
+using test::Count;
+
+TEST(Recording, ManualStartAndStopMakeTheNamedFileWithItsLength) {
+  AppFixture f("NumRec=3\nRecPath_2=$HOME/ch2\n");
+  f.Load();
+  f.hid.lamps.clear();
+  f.app->recording().RecButtonClick(1, 0);
+  EXPECT_EQ(f.channel(1).RecFileName, f.dir.File("ch2/2024-03-01 10_00_00_2.wav"));  // folder made on demand
+  EXPECT_TRUE(f.state().view[1].recordActive);
+  EXPECT_EQ(f.hid.lamps, (std::vector<int>{2, 106}));
+  f.Run(5);
+  EXPECT_EQ(f.state().view[1].timeText, "00'05.0");
+  f.app->recording().RecButtonClick(1, 1);
+  EXPECT_EQ(f.hid.lamps, (std::vector<int>{2, 106, 102, 6}));
+  const auto info = test::IndependentRead(f.dir.File("ch2/2024-03-01 10_00_00_2.wav"));
+  ASSERT_TRUE(info.valid) << info.error;
+  EXPECT_EQ(info.frames, 5 * 44100);  // nothing dropped at the stop
+  EXPECT_EQ(f.state().view[1].timeText, "00'05.0");
+  const std::string log = f.LogText();
+  EXPECT_NE(log.find("録音開始 2 " + f.dir.File("ch2/2024-03-01 10_00_00_2.wav")), std::string::npos);
+  EXPECT_NE(log.find("録音開始（手動）2\r\n"), std::string::npos);
+  EXPECT_NE(log.find("録音停止（手動）2 " + f.dir.File("ch2/")), std::string::npos);
+}
+
+TEST(Recording, FileNamesOfOneChannelTheNightAndTitles) {
+  AppFixture f("NumRec=0\n");
+  f.clock.SetLocal(2024, 3, 2, 1, 30, 0);
+  f.Load();
+  RecordingControl& rec = f.app->recording();
+  const std::string home = f.dir.path() + "/";
+  EXPECT_EQ(rec.RecordingFileName(0, "", 1), home + "2024-03-01 25_30_00.wav");  // empty RecPath: program folder
+  EXPECT_EQ(rec.RecordingFileName(0, home + "Talk 1.5", 0), home + "Talk 1.5 2024-03-01 25_30_00.wav");
+  EXPECT_EQ(rec.RecordingFileName(0, home + "take.WAV", 1), home + "take.WAV");
+  test::WriteWholeFile(home + "take.wav", "x");
+  EXPECT_EQ(rec.RecordingFileName(0, home + "take.wav", 1), home + "take 2024-03-01 25_30_00.wav");
+  EXPECT_EQ(SafeTitle("../../etc/x"), "．．／．．／etc／x");
+  EXPECT_EQ(WithoutWavEnding("a.b.WAV"), "a.b");
+  EXPECT_EQ(LampCode(4, 0), 13);
+  EXPECT_EQ(LampCode(7, 1), 20);
+  EXPECT_EQ(LampCode(8, 0), 0);
+}
+
+TEST(Recording, FailedStartsAreLoggedAndShownNeverBoxedForUnattendedStarts) {
+  AppFixture f("NumRec=1\nRecPath_1=/proc/no/such/place/\n");
+  f.Load();
+  f.state().settings.RecPath[0] = f.dir.File("file-not-folder") + "/";
+  test::WriteWholeFile(f.dir.File("file-not-folder"), "x");
+  EXPECT_EQ(f.app->recording().StartRecording(0, 0, "", 1, Origin::Timer), 0);
+  EXPECT_NE(f.ErrText().find("録音失敗 1 "), std::string::npos);
+  EXPECT_FALSE(f.state().view[0].error.empty());
+  EXPECT_TRUE(f.state().messages.empty());
+  f.hid.lamps.clear();
+  f.sim->FailNextOpen(platform::kWaveAllocated);
+  f.app->recording().RecButtonClick(1, 0);  // the user's own click may show a box
+  EXPECT_EQ(f.channel(1).IsOpen, 0);
+  ASSERT_EQ(f.state().messages.size(), 1u);
+  EXPECT_TRUE(f.hid.lamps.empty());  // lamps unchanged
+  EXPECT_EQ(Count(f.LogText(), "録音開始（手動）"), 0);
+}
+
+TEST(Recording, ManualFileChoiceDeletesOnlyTheConfirmedFile) {
+  AppFixture f("NumRec=1\n");
+  f.Load();
+  const std::string confirmed = f.dir.File("take.wav");
+  test::WriteWholeFile(confirmed, "old");
+  f.app->recording().ChooseManualFile(0, confirmed);
+  EXPECT_FALSE(std::filesystem::exists(confirmed));
+  const std::string other = f.dir.File("mix");
+  test::WriteWholeFile(other + ".wav", "keep");
+  f.app->recording().ChooseManualFile(0, other);  // confirmed "mix", not "mix.wav"
+  EXPECT_TRUE(std::filesystem::exists(other + ".wav"));
+  EXPECT_EQ(f.state().ManualFileName[0], other + ".wav");
+  f.app->recording().RecButtonClick(0, 0);
+  EXPECT_EQ(f.channel(0).RecFileName, other + " 2024-03-01 10_00_00_1.wav");
+  f.app->recording().ChooseManualFile(1, f.channel(0).RecFileName);  // being written: kept
+  EXPECT_TRUE(std::filesystem::exists(f.channel(0).RecFileName));
+  f.app->recording().ChooseManualFile(0, "");
+  EXPECT_EQ(f.state().ManualFileName[0], "");
+}
+
+TEST(Recording, LongRecordingsGoOnInNumberedFilesWithoutLosingAFrame) {
+  test::TempDir src;
+  test::RampWav(src.File("ramp.wav"), 400000);
+  AppFixture f("NumRec=0\n", {{"Ramp", platform::SimSource::Wav(src.File("ramp.wav"))}});
+  f.Load();
+  f.state().capture.SetMaxFrames(100000);
+  f.app->recording().RecButtonClick(0, 0);
+  f.Run(6);
+  f.app->recording().RecButtonClick(0, 1);
+  const std::string base = f.dir.File("2024-03-01 10_00_00");
+  const auto a = test::Samples(base + ".wav");
+  const auto b = test::Samples(base + " (2).wav");
+  const auto c = test::Samples(base + " (3).wav");
+  EXPECT_EQ(a.size(), 200000u);
+  EXPECT_EQ(b.size(), 200000u);
+  test::ExpectRamp(a, 0);
+  test::ExpectRamp(b, 100000);
+  test::ExpectRamp(c, 200000);
+  EXPECT_EQ(static_cast<int64_t>((a.size() + b.size() + c.size()) / 2), 6 * 44100);
+  EXPECT_EQ(Count(f.LogText(), "録音継続 1 "), 2);
+}
+
+TEST(Recording, RetentionDeletesOldRecordingsButNeverOpenOnesOrAfterAClockJump) {
+  AppFixture f("NumRec=1\nDeleteDate=1\nRecPath_1=$HOME/rec\nRecPath_2=$HOME/rec\n");
+  f.clock.SetUtc(std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now()));
+  const std::string folder = f.dir.File("rec");
+  test::WriteWholeFile(folder + "/old.wav", "x");
+  test::WriteWholeFile(folder + "/sub/old.wav", "x");
+  test::WriteWholeFile(folder + "/fresh.wav", "x");
+  test::AgeFile(folder + "/old.wav", 49);
+  test::AgeFile(folder + "/sub/old.wav", 49);
+  test::AgeFile(folder + "/fresh.wav", 2);
+  f.Load();
+  f.app->recording().RecButtonClick(0, 0);
+  f.app->recording().RecButtonClick(1, 0);  // channel 2 writes into the same folder
+  test::AgeFile(f.channel(1).RecFileName, 72);  // an open file never goes, however old it looks
+  f.Run(1);
+  f.app->recording().RecButtonClick(0, 1);
+  f.Run(0.5);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/old.wav"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/sub"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "/fresh.wav"));
+  EXPECT_TRUE(std::filesystem::exists(f.channel(1).RecFileName));
+
+  // The clock jumps three days: the next stop deletes nothing.
+  test::WriteWholeFile(folder + "/old2.wav", "x");
+  test::AgeFile(folder + "/old2.wav", 49);
+  f.clock.SetUtc(f.clock.NowUtc() + std::chrono::hours(72));
+  f.app->recording().RecButtonClick(1, 1);
+  f.Run(0.5);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/old2.wav"));
+  bool logged = false;
+  for (const auto& e : std::filesystem::directory_iterator(f.dir.File("log"))) {
+    if (e.path().extension() == ".err") logged |= Count(test::ReadWholeFile(e.path().string()), "古い録音の削除を中止") > 0;
+  }
+  EXPECT_TRUE(logged);
+}
+
+}  // namespace
+}  // namespace kavon

@@ -1,0 +1,249 @@
+#include "app/MainTick.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "app/AppFixture.h"
+#include "support/WavCheck.h"
+
+namespace kavon {
+namespace {
+
+using test::AppFixture;
+using test::Count;
+
+void WriteTimer(AppFixture& f, const std::string& lines) { test::WriteWholeFile(f.dir.File("timer.txt"), lines); }
+
+// The timer's start log lines in a log text.
+int TimerStarts(const std::string& log) { return Count(log, "録音開始（タイマー）"); }
+
+TEST(Tick, TimerCatchUpWindow) {
+  struct Case {
+    int lateSeconds;  // how far past the start the late tick comes
+    bool fires;
+  };
+  for (const Case c : {Case{0, true}, Case{3, true}, Case{5, true}, Case{6, false}}) {
+    SCOPED_TRACE(c.lateSeconds);
+    AppFixture f("NumRec=0\n");
+    WriteTimer(f, "\"0\",\"10\",\"2024/03/01\",\"10:00:10\",\"0\",\"\",\"News\"\r\n");
+    f.Load();
+    f.Run(9.5);  // to 10:00:09.5, the last display second handled is 10:00:09
+    f.clock.AdvanceMs(500 + 1000 * c.lateSeconds);  // the tick is held up
+    f.app->Tick();
+    EXPECT_EQ(f.channel(0).IsOpen, c.fires ? 1 : 0);
+    f.Run(1);
+    EXPECT_EQ(TimerStarts(f.LogText()), c.fires ? 1 : 0);
+  }
+}
+
+TEST(Tick, EntriesThatMustNotFire) {
+  AppFixture f("NumRec=1\nTimerOn=0\n");
+  WriteTimer(f,
+             "\"0\",\"10\",\"2024/03/01\",\"10:00:00\",\"0\",\"\",\"A\"\r\n"    // before TimerOn
+             "\"9\",\"10\",\"2024/03/01\",\"10:00:05\",\"0\",\"\",\"NoCh\"\r\n"  // channel 10
+             "\"-1\",\"10\",\"2024/03/01\",\"10:00:05\",\"0\",\"\",\"Neg\"\r\n"
+             "\"0\",\"0\",\"2024/03/01\",\"10:00:05\",\"0\",\"\",\"Len0\"\r\n"
+             "\"0\",\"10\",\"2024/03/01\",\"10:0:05\",\"0\",\"\",\"BadTime\"\r\n"
+             "\"0\",\"10\",\"2024/03/02\",\"10:00:05\",\"0\",\"\",\"Tomorrow\"\r\n"
+             "\"0\",\"10\",\"\",\"10:00:05\",\"1\",\"\",\"SundaysOnly\"\r\n");
+  f.clock.SetLocal(2024, 3, 1, 9, 59, 58);
+  f.Load();
+  f.Run(5);  // to 10:00:03
+  f.app->tick().ToggleTimer();
+  f.Run(30);
+  EXPECT_EQ(TimerStarts(f.LogText()), 0);
+  EXPECT_EQ(f.channel(0).IsOpen, 0);
+  const std::string err = f.ErrText();
+  EXPECT_EQ(Count(err, "タイマーのチャンネルがありません 10 NoCh"), 1);  // once per run
+  EXPECT_EQ(Count(err, "タイマーのチャンネルがありません 0 Neg"), 1);
+  EXPECT_EQ(Count(err, "タイマー設定が不正のため実行しません"), 2);
+}
+
+TEST(Tick, WeeklyEntryInTheNightAndTheLengthLimit) {
+  AppFixture f("NumRec=0\n");
+  // Friday 25:30:00 is 01:30 in the night to Saturday.
+  WriteTimer(f, "\"0\",\"60\",\"\",\"25:30:00\",\"32\",\"\",\"Late Show\"\r\n");
+  f.clock.SetLocal(2024, 3, 2, 1, 29, 58);
+  f.Load();
+  f.Run(3);
+  ASSERT_EQ(f.channel(0).IsOpen, 1);
+  const std::string file = f.dir.File("Late Show 2024-03-01 25_30_00.wav");
+  EXPECT_EQ(f.channel(0).RecFileName, file);
+  EXPECT_EQ(f.state().timers.entries()[0].Active, 1);
+  f.Run(58.5);  // 59.5 s captured
+  EXPECT_EQ(f.channel(0).IsOpen, 1);
+  f.Run(0.6);  // the first tick with 60 s captured stops it
+  EXPECT_EQ(f.channel(0).IsOpen, 0);
+  EXPECT_EQ(f.state().timers.entries()[0].Active, 0);
+  EXPECT_EQ(test::IndependentRead(file).frames, 60 * 44100);
+  EXPECT_NE(f.LogText("20240302").find("録音停止（終了）1 " + file), std::string::npos);
+  EXPECT_NE(f.LogText("20240302").find("録音開始（タイマー）1 " + f.dir.File("Late Show")), std::string::npos);
+}
+
+TEST(Tick, AFailedOrBusyStartFiresOnceAndIsNotMarkedActive) {
+  AppFixture f("NumRec=1\n");
+  WriteTimer(f,
+             "\"0\",\"10\",\"2024/03/01\",\"10:00:02\",\"0\",\"\",\"Fails\"\r\n"
+             "\"1\",\"10\",\"2024/03/01\",\"10:00:02\",\"0\",\"\",\"Busy\"\r\n");
+  f.Load();
+  f.app->recording().RecButtonClick(1, 0);  // channel 2 is already recording
+  f.sim->FailNextOpen(platform::kWaveNoDriver);
+  f.Run(5);
+  EXPECT_EQ(TimerStarts(f.LogText()), 0);
+  EXPECT_EQ(Count(f.ErrText(), "録音失敗 1 "), 1);
+  EXPECT_EQ(f.state().timers.entries()[0].Active, 0);
+  EXPECT_EQ(f.state().timers.entries()[1].Active, 0);
+  EXPECT_TRUE(f.state().messages.empty());
+  EXPECT_FALSE(f.state().view[0].error.empty());
+}
+
+TEST(Tick, CorrectionWindowAndHoldOff) {
+  struct Case {
+    int h, m, s;
+    int corrections;
+  };
+  for (const Case c : {Case{10, 1, 59, 1}, Case{10, 2, 0, 0}, Case{9, 58, 1, 1}, Case{9, 57, 59, 0}}) {
+    SCOPED_TRACE(std::to_string(c.h) + ":" + std::to_string(c.m) + ":" + std::to_string(c.s));
+    AppFixture f("NumRec=0\nAdjustPin_2=20\nAMinute=0\nASecond=0\nNoAdjustSec=120\n");
+    f.clock.SetLocal(2024, 3, 1, c.h, c.m, c.s, 500);
+    f.Load();
+    f.hid.codes = {20};
+    f.app->Tick();
+    EXPECT_EQ(f.clock.SetCount(), c.corrections);
+  }
+  AppFixture f("NumRec=0\nAdjustPin_1=20\nAdjustPin_2=21\n");
+  f.clock.SetLocal(2024, 3, 1, 10, 0, 1);
+  f.Load();
+  f.serial.codes = {20};
+  f.app->Tick();
+  f.Run(3);
+  f.hid.codes = {21};  // a second signal within 10 s is the same one
+  f.Run(1);
+  EXPECT_EQ(f.clock.SetCount(), 1);
+  EXPECT_NE(f.LogText().find("時刻修正終了 "), std::string::npos);
+  f.clock.FailSetting(1);
+  f.Run(10);
+  f.hid.codes = {21};
+  f.Run(1);
+  EXPECT_NE(f.LogText().find("時刻修正エラー"), std::string::npos);
+}
+
+TEST(Tick, ControlCodesStartAndStopTheirChannels) {
+  AppFixture six("NumRec=5\n");
+  six.Load();
+  six.hid.codes = {10};  // start channel 6
+  six.Run(1);
+  EXPECT_EQ(six.channel(5).IsOpen, 1);
+  six.serial.codes = {14};  // stop channel 6
+  six.Run(1);
+  EXPECT_EQ(six.channel(5).IsOpen, 0);
+  six.hid.codes = {3, 99, 0};
+  six.Run(1);
+  EXPECT_EQ(six.channel(2).IsOpen, 1);
+
+  AppFixture four("NumRec=3\n");
+  four.Load();
+  four.hid.codes = {10};
+  four.Run(1);
+  EXPECT_EQ(four.channel(5).IsOpen, 0);  // no channel 6
+  // Stopping channel 5 of eight sends 113 then 17.
+  AppFixture eight("NumRec=7\n");
+  eight.Load();
+  eight.hid.codes = {9};
+  eight.Run(1);
+  eight.hid.lamps.clear();
+  eight.hid.codes = {13};
+  eight.Run(1);
+  EXPECT_EQ(eight.hid.lamps, (std::vector<int>{113, 17}));
+}
+
+TEST(Tick, ShutdownFlushesEveryChannelAndSwitchesAllLampsOff) {
+  AppFixture f("NumRec=5\n");
+  f.Load();
+  EXPECT_EQ(f.serial.lamps, (std::vector<int>{101, 102, 103, 104, 113, 114}));  // recording lamps off at start
+  for (int ch = 0; ch <= 5; ++ch) f.app->recording().RecButtonClick(ch, 0);
+  f.Run(2.05);
+  f.serial.lamps.clear();
+  f.app->Unload();
+  f.app->Tick();  // no tick after the unload began
+  for (int ch = 0; ch <= 5; ++ch) {
+    EXPECT_EQ(f.channel(ch).IsOpen, 0);
+    EXPECT_EQ(test::IndependentRead(f.channel(ch).RecFileName).frames, static_cast<int64_t>(2.1 * 44100 + 0.5));
+  }
+  const std::vector<int> tail(f.serial.lamps.end() - 12, f.serial.lamps.end());
+  EXPECT_EQ(tail, (std::vector<int>{101, 102, 103, 104, 105, 106, 107, 108, 113, 117, 114, 118}));
+  EXPECT_EQ(Count(f.LogText(), "録音停止（終了時）"), 6);
+  EXPECT_NE(f.LogText().find("****終了****"), std::string::npos);
+}
+
+TEST(Tick, WatchdogAndDisplayClock) {
+  AppFixture f("NumRec=0\n");
+  f.clock.SetLocal(2024, 3, 1, 4, 59, 58);
+  f.Load();
+  EXPECT_EQ(f.state().displayDate, "2024/02/29");
+  EXPECT_EQ(f.state().displayTime, "28:59:58");
+  f.Run(2);
+  EXPECT_EQ(f.state().displayDate, "2024/03/01");
+  EXPECT_EQ(f.state().displayTime, "05:00:00");
+  f.clock.AdvanceMs(6250);
+  f.app->Tick();
+  EXPECT_NE(f.ErrText().find("制御戻らず 6.250"), std::string::npos);
+}
+
+// Daylight saving in a zone that has it.
+class TickDst : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    oldTz_ = tz ? tz : "";
+    hadTz_ = tz != nullptr;
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (hadTz_) {
+      setenv("TZ", oldTz_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  static platform::SysMs Utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
+    using namespace std::chrono;
+    return platform::SysMs(sys_days{year{y} / mo / d}) + hours(h) + minutes(mi) + seconds(s);
+  }
+  std::string oldTz_;
+  bool hadTz_ = false;
+};
+
+TEST_F(TickDst, SpringForwardFiresSkippedStartsAtTheFirstSecondAfter) {
+  AppFixture f("NumRec=0\nHourAdjust=0\n");
+  // 02:30 does not exist on 31 March 2024 in Berlin.
+  WriteTimer(f, "\"0\",\"5\",\"2024/03/31\",\"02:30:00\",\"0\",\"\",\"Skipped\"\r\n");
+  f.clock.UseSystemZone();
+  f.clock.SetUtc(Utc(2024, 3, 31, 0, 59, 50));  // 01:59:50 CET
+  f.Load();
+  f.Run(9.5);
+  EXPECT_EQ(f.channel(0).IsOpen, 0);
+  f.Run(1);  // 03:00:00 CEST
+  EXPECT_EQ(f.channel(0).IsOpen, 1);
+  EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Skipped 2024-03-31 03_00_00.wav"));
+  EXPECT_NE(f.ErrText("20240331").find("時刻帯変更（進み）"), std::string::npos);
+}
+
+TEST_F(TickDst, FallBackFiresARepeatedHourOnce) {
+  AppFixture f("NumRec=0\nHourAdjust=0\n");
+  WriteTimer(f, "\"0\",\"5\",\"\",\"02:30:00\",\"1\",\"\",\"Twice\"\r\n");  // Sundays
+  f.clock.UseSystemZone();
+  f.clock.SetUtc(Utc(2024, 10, 27, 0, 29, 50));  // 02:29:50 CEST
+  f.Load();
+  f.Run(3620);  // through 02:30 CEST and again 02:30 CET
+  EXPECT_EQ(TimerStarts(f.LogText("20241027")), 1);
+  EXPECT_NE(f.ErrText("20241027").find("時刻帯変更（戻り）"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kavon
