@@ -81,6 +81,7 @@ int WaveFCT::OpenCapture(int ch) {
   c.Disk.FileName.clear();
   c.Disk.BufSize = int64_t{settings_.nFreq} * kBytesPerFrame * 4;
   c.Disk.Data.assign(static_cast<size_t>(c.Disk.BufSize + 1025), 0);
+  c.Disk.FirstFlushBytes = (ch % kEngineChannels + 1) * 2 * bufFrames_ * kBytesPerFrame;
   // The stored name is resolved again at every open, so a device that was
   // renumbered or plugged in again is still the one the user chose.
   c.DevInID = GetDeviceID(wave_, c.DevInName);
@@ -244,8 +245,12 @@ int WaveFCT::WriteDiskBuffer(int ch, const void* src, int64_t byteLen, const std
                   1);
     return 0;
   }
-  const bool due = fileName != d.FileName || flush == 1 || d.CurrentSize + byteLen >= d.BufSize;
-  if (due && !d.FileName.empty() && d.CurrentSize >= 1) WriteOut(ch);
+  const bool staggered = d.FirstFlushBytes > 0 && d.CurrentSize + byteLen > d.FirstFlushBytes;
+  const bool due = fileName != d.FileName || flush == 1 || d.CurrentSize + byteLen >= d.BufSize || staggered;
+  if (due && !d.FileName.empty() && d.CurrentSize >= 1) {
+    WriteOut(ch);
+    d.FirstFlushBytes = 0;
+  }
   if (!fileName.empty()) d.FileName = fileName;
   if (src != nullptr && byteLen > 0) {
     std::memcpy(d.Data.data() + d.CurrentSize, src, static_cast<size_t>(byteLen));
@@ -262,14 +267,15 @@ void WaveFCT::WriteOut(int ch) {
   if (FileSizeOfPath(d.FileName) < static_cast<int64_t>(kPlainHeaderBytes)) {
     CreateWaveFile(format_.samplesPerSec, 16, 2, d.FileName, 0);
   }
-  if (!WriteFileAt(d.Data.data(), static_cast<size_t>(d.CurrentSize), kAtEnd, d.FileName)) {
+  const int written = AppendWaveData(d.FileName, d.Data.data(), static_cast<size_t>(d.CurrentSize));
+  if (written == 0) {
     log_.WriteLog("WriteDiskBuffer err2 pl=" + std::to_string(ch) + " FN=" + d.FileName + " CurrentSize=" +
                       std::to_string(d.CurrentSize),
                   1);
     ++c.WriteFailures;
     CutToWholeFrames(d.FileName);
   }
-  UpdateWaveHeader(d.FileName);
+  if (written != 1) UpdateWaveHeader(d.FileName);
   d.CurrentSize = 0;
 }
 

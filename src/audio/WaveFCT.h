@@ -47,6 +47,10 @@ struct DiskBuffer {
   std::string FileName;
   int64_t CurrentSize = 0;
   int64_t BufSize = 0;
+  // The first write-out of an open period comes after this many bytes, a
+  // different share of the buffer per channel, so that channels started
+  // together never all write in the same tick.
+  int64_t FirstFlushBytes = 0;
   std::vector<char> Data;
 };
 

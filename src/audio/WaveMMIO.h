@@ -36,6 +36,12 @@ int64_t FindRiffChunk(const std::string& fileName, uint32_t chunkId);
 // Makes the data chunk dataLen bytes long (at most the data present) and
 // truncates the file behind it; 1 on success.
 int SetWaveDataLength(const std::string& fileName, uint64_t dataLen);
+// Appends audio to a file of ours and patches both sizes, opening the file
+// once (the disk buffer's path, every four seconds per channel). 1 when the
+// bytes and the sizes were written, 0 when the append failed (the file may
+// then hold a part of the bytes), -1 when the bytes are in but the header
+// could not be patched.
+int AppendWaveData(const std::string& fileName, const void* data, size_t length);
 // Offset of the first audio byte (behind the data chunk header), or -1.
 int64_t WaveDataOffset(const std::string& fileName);
 

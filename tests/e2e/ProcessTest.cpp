@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/TempDir.h"
+#include "support/WavCheck.h"
 
 namespace kavon {
 namespace {
@@ -93,6 +94,62 @@ TEST(Process, WithoutADisplayItRunsHeadlessAndStopsOnSigint) {
   kill(pid, SIGINT);
   EXPECT_EQ(WaitExit(pid), 0);
   EXPECT_NE(TodayLog(dir.path()).find("****終了****"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kavon
+
+namespace kavon {
+namespace {
+
+// hh:mm:ss and yyyy/mm/dd of the local time `ahead` seconds from now.
+std::pair<std::string, std::string> LocalAhead(int ahead) {
+  const time_t t = time(nullptr) + ahead;
+  tm local{};
+  localtime_r(&t, &local);
+  char date[16], clock[16];
+  strftime(date, sizeof date, "%Y/%m/%d", &local);
+  strftime(clock, sizeof clock, "%H:%M:%S", &local);
+  return {date, clock};
+}
+
+TEST(Process, TimerEntryRecordsAndSigtermLeavesAValidFile) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=0\nHourAdjust=0\nDevInID_1=Sim Tone 440 Hz -6 dB\n");
+  const auto [date, clock] = LocalAhead(2);
+  const std::string line = "\"0\",\"60\",\"" + date + "\",\"" + clock + "\",\"0\",\"メモ, test\",\"Demo\"\r\n";
+  test::WriteWholeFile(dir.File("timer.txt"), line);
+  const pid_t pid = Start({"--home", dir.path(), "--headless", "--audio", "sim"});
+  std::string wav;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (wav.empty() && std::chrono::steady_clock::now() < until) {
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+      if (e.path().extension() == ".wav") wav = e.path().string();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(wav.empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid), 0);
+  EXPECT_EQ(std::filesystem::path(wav).filename().string().rfind("Demo ", 0), 0u);
+  const auto info = test::IndependentRead(wav);
+  ASSERT_TRUE(info.valid) << info.error;
+  EXPECT_GT(info.frames, 44100);
+  const std::string log = TodayLog(dir.path());
+  EXPECT_NE(log.find("録音開始（タイマー）1 "), std::string::npos);
+  EXPECT_NE(log.find("録音停止（終了時）1 " + wav), std::string::npos);
+  EXPECT_EQ(test::ReadWholeFile(dir.File("timer.txt")), line);  // written back unchanged
+}
+
+TEST(Process, ListsSimulatedDevices) {
+  FILE* p = popen((Binary() + " --list-devices --audio sim").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[256];
+  std::string out;
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  EXPECT_EQ(pclose(p), 0);
+  EXPECT_EQ(out.rfind("0\tSim Tone 1 kHz -20 dB\n", 0), 0u);
 }
 
 }  // namespace
