@@ -15,6 +15,7 @@
 #include "app/FrmMain.h"
 #include "app/Paths.h"
 #include "platform/InstanceLock.h"
+#include "platform/linux/AlsaWaveIn.h"
 #include "platform/linux/IniFile.h"
 #include "platform/linux/LinuxClock.h"
 #include "platform/sim/SimWaveIn.h"
@@ -27,7 +28,7 @@ void OnStopSignal(int) { gStopRequested = 1; }
 
 struct Options {
   std::string home;
-  std::string audio = "sim";
+  std::string audio = "alsa";
   bool headless = false;
   bool version = false;
   bool help = false;
@@ -39,7 +40,7 @@ constexpr const char* kUsage =
     "Usage: kavon [options]\n"
     "  --home DIR    keep settings, timer list, logs and lock under DIR\n"
     "  --headless    run without a window until SIGINT or SIGTERM\n"
-    "  --audio KIND  wave input: sim (simulated devices)\n"
+    "  --audio KIND  wave input: alsa (default) or sim (simulated devices)\n"
     "  --list-devices  print the input devices (number, tab, name) and exit\n"
     "  --record-test SECONDS  record channel 1 for SECONDS, print the file and exit\n"
     "  --version     print the version and exit\n"
@@ -64,8 +65,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
     if (IsOption(a, "--audio")) {
       const auto v = OptionValue(args, i, "--audio");
       if (!v) return false;
-      if (*v != "sim") {
-        std::cerr << "kavon: unknown audio back end '" << *v << "' (sim)\n";
+      if (*v != "sim" && *v != "alsa") {
+        std::cerr << "kavon: unknown audio back end '" << *v << "' (alsa or sim)\n";
         return false;
       }
       o.audio = *v;
@@ -163,7 +164,15 @@ int main(int argc, char** argv) {
   }
 
   kavon::platform::LinuxClock clock;
-  auto wave = std::make_unique<kavon::platform::SimWaveIn>(clock, kavon::platform::SimWaveIn::DemoDevices());
+  std::unique_ptr<kavon::platform::WaveIn> wave;
+  kavon::platform::SimWaveIn* sim = nullptr;
+  if (options.audio == "sim") {
+    auto simulated = std::make_unique<kavon::platform::SimWaveIn>(clock, kavon::platform::SimWaveIn::DemoDevices());
+    sim = simulated.get();
+    wave = std::move(simulated);
+  } else {
+    wave = std::make_unique<kavon::platform::AlsaWaveIn>();
+  }
   if (options.listDevices) return ListDevices(*wave);
 
   const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
@@ -180,7 +189,7 @@ int main(int argc, char** argv) {
 
   kavon::platform::IniSettingsBackend settingsBackend(paths.configFolder);
   kavon::FrmMain app(paths, clock, settingsBackend, *wave);
-  wave->StartRealtime();
+  if (sim) sim->StartRealtime();
   app.Load();
   if (app.store().WriteFailed()) {
     std::cerr << "kavon: cannot save settings in " << paths.configFolder << ": " << settingsBackend.LastError()
@@ -201,6 +210,6 @@ int main(int argc, char** argv) {
     RunHeadless(app);
   }
   app.Unload();
-  wave->StopRealtime();
+  if (sim) sim->StopRealtime();
   return rc;
 }

@@ -215,6 +215,7 @@ void MainTick::Tick() {
     app_.TimerScanning = 0;
   }
   ServiceChannels();
+  for (const auto& text : app_.waveIn.TakeMessages()) app_.log.WriteLog(text, 1);
   rec_.retention().Step();
   rec_.NoteTick(app_.clock.NowUtc());
 }

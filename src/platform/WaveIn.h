@@ -84,6 +84,9 @@ class WaveIn {
   virtual WaveResult Status(WaveHandle handle) = 0;
   // Text for a result code, in the user's language.
   virtual std::string ErrorText(WaveResult code) = 0;
+  // What the device side noticed since the last call (overruns recovered,
+  // a device lost), for the log; taken on the tick's thread.
+  virtual std::vector<std::string> TakeMessages() { return {}; }
 };
 
 }  // namespace kavon::platform
