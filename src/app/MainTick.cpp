@@ -170,6 +170,12 @@ void MainTick::ScanTimerList(const platform::CivilTime& local) {
   }
 }
 
+void MainTick::ForgetOldStarts() {
+  // Keys begin with the fixed-width display date, so they sort by day.
+  const std::string cutoff = ShiftDateTimeText(app_.displayDate + " 00:00:00", -2 * 86400, 0).substr(0, 10);
+  fired_.erase(fired_.begin(), fired_.lower_bound(cutoff));
+}
+
 void MainTick::ServiceChannels() {
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
     ChannelCapture& c = app_.capture.Channel(ch);
@@ -209,7 +215,9 @@ void MainTick::Tick() {
   const double now = ClampedSecondsSinceMidnight(app_.clock);
   Watchdog(now);
   const platform::CivilTime local = app_.clock.NowLocal();
-  if (UpdateClockText(local) != 0) {
+  const int changed = UpdateClockText(local);
+  if (changed == 3) ForgetOldStarts();
+  if (changed != 0) {
     app_.TimerScanning = 1;
     ScanTimerList(local);
     app_.TimerScanning = 0;

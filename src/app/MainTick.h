@@ -34,6 +34,8 @@ class MainTick {
   // How many display seconds before now are still to be caught up.
   int64_t CatchUpWindow(const platform::CivilTime& local);
   void ServiceChannels();
+  // Two days on, a start can no longer come round again.
+  void ForgetOldStarts();
   void LogOnce(const std::string& key, const std::string& text);
 
   AppState& app_;

@@ -154,3 +154,39 @@ TEST(Process, ListsSimulatedDevices) {
 
 }  // namespace
 }  // namespace kavon
+
+namespace kavon {
+namespace {
+
+// A channel configured with an ALSA device name records through the tick:
+// ALSA's file plugin plays a sound card that delivers a known ramp.
+TEST(Process, RecordsFromAnAlsaDeviceByName) {
+  test::TempDir dir;
+  test::RampWav(dir.File("ramp.wav"), 2 * 44100);
+  const std::string raw = test::ReadWholeFile(dir.File("ramp.wav")).substr(44);
+  test::WriteWholeFile(dir.File("ramp.raw"), raw);
+  test::WriteWholeFile(dir.File("asound.conf"),
+                       "pcm.kavon_null { type null }\n"
+                       "pcm.kavon_file { type file slave.pcm \"kavon_null\" file \"/dev/null\" infile \"" +
+                           dir.File("ramp.raw") + "\" format \"raw\" hint { show on description \"Studio Ramp\" } }\n");
+  test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=0\nDevInID_1=studio ramp\n");
+  setenv("ALSA_CONFIG_PATH", dir.File("asound.conf").c_str(), 1);
+  const std::string cmd = Binary() + " --home '" + dir.path() + "' --record-test 1.5";
+  FILE* p = popen(cmd.c_str(), "r");
+  unsetenv("ALSA_CONFIG_PATH");
+  ASSERT_NE(p, nullptr);
+  char buf[512];
+  std::string out;
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  ASSERT_EQ(pclose(p), 0) << out;
+  ASSERT_FALSE(out.empty());
+  out.pop_back();  // the printed path ends with a newline
+  const auto samples = test::Samples(out);
+  // The file plugin reads as fast as it is asked: the ramp, then silence.
+  ASSERT_GE(samples.size(), raw.size() / 2);
+  test::ExpectRamp(std::vector<int16_t>(samples.begin(), samples.begin() + static_cast<long>(raw.size() / 2)), 0);
+  EXPECT_TRUE(test::IndependentRead(out).valid);
+}
+
+}  // namespace
+}  // namespace kavon

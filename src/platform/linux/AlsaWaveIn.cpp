@@ -122,6 +122,11 @@ std::string AlsaWaveIn::DeviceName(int id) {
   return devices_[static_cast<size_t>(id)].name;
 }
 
+AlsaWaveIn::Stream* AlsaWaveIn::Lookup(WaveHandle h) {
+  std::lock_guard lock(mutex_);
+  return Find(h);
+}
+
 AlsaWaveIn::Stream* AlsaWaveIn::Find(WaveHandle h) {
   auto it = streams_.find(h);
   return it == streams_.end() ? nullptr : it->second.get();
@@ -195,11 +200,7 @@ WaveResult AlsaWaveIn::Prepare(WaveHandle handle, WaveBuffer* buffer) {
 }
 
 WaveResult AlsaWaveIn::AddBuffer(WaveHandle handle, WaveBuffer* buffer) {
-  Stream* s = nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    s = Find(handle);
-  }
+  Stream* s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   if (!buffer || buffer->bufferLength < 4 || buffer->samples.size() * 2 < buffer->bufferLength) return kWaveInvalidParam;
   if ((buffer->flags.load() & kBufferPrepared) == 0) return kWaveUnprepared;
@@ -306,11 +307,7 @@ void AlsaWaveIn::Reader(Stream& s) {
 }
 
 WaveResult AlsaWaveIn::Reset(WaveHandle handle) {
-  Stream* s = nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    s = Find(handle);
-  }
+  Stream* s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   StopReader(*s);
   snd_pcm_drop(s->pcm);
@@ -326,11 +323,7 @@ WaveResult AlsaWaveIn::Reset(WaveHandle handle) {
 }
 
 WaveResult AlsaWaveIn::Stop(WaveHandle handle) {
-  Stream* s = nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    s = Find(handle);
-  }
+  Stream* s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   StopReader(*s);
   snd_pcm_drop(s->pcm);

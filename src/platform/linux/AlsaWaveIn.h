@@ -60,7 +60,8 @@ class AlsaWaveIn : public WaveIn {
   void Reader(Stream& s);
   void StopReader(Stream& s);
   void Note(const std::string& text);
-  Stream* Find(WaveHandle h);
+  Stream* Find(WaveHandle h);    // with mutex_ held
+  Stream* Lookup(WaveHandle h);  // takes mutex_ itself
 
   std::mutex mutex_;  // guards streams_, devices_ and messages_
   std::vector<AlsaDevice> devices_;
