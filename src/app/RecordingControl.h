@@ -4,6 +4,7 @@
 // the WAV file, opens and closes the capture, sends the lamp codes, shows
 // the channel's state and schedules the deletion of old recordings.
 #include <array>
+#include <optional>
 #include <string>
 
 #include "app/AppState.h"

@@ -49,12 +49,11 @@ struct Settings {
 };
 
 // Typed reads over the store: the key's default when the text is missing or
-// not a number of the type, and the limits of the key applied.
+// not a number of the type. The bounds of each key are ReadAllSettings's.
 int ReadIntSetting(SettingsStore& store, const std::string& key, int def);
 double ReadFloatSetting(SettingsStore& store, const std::string& key, double def);
 
-// Reads every key in the order the startup needs them. programFolder is
-// where the log folder defaults to.
+// Reads every key in the order the startup needs them.
 Settings ReadAllSettings(SettingsStore& store);
 
 // The key of channel ch (0-based): "RecPath" -> "RecPath_1".

@@ -70,14 +70,14 @@ std::vector<int16_t> LoadWavFrames(const std::string& path) {
 }  // namespace
 
 struct SimWaveIn::Device {
-  SimDeviceSpec spec;
+  SimDeviceSpec def;
   std::vector<int16_t> wav;  // loaded on first use
   bool wavLoaded = false;
   bool lost = false;
   uint64_t lostFrames = 0;
 
   void Frame(uint64_t n, uint32_t rate, int16_t& left, int16_t& right) {
-    const SimSource& src = spec.source;
+    const SimSource& src = def.source;
     left = right = 0;
     switch (src.kind) {
       case SimSource::Kind::Silence: return;
@@ -104,7 +104,7 @@ struct SimWaveIn::Device {
 
   void ScriptAt(uint64_t n, uint32_t rate, int16_t& left, int16_t& right) const {
     uint64_t begin = 0;
-    for (const auto& seg : spec.source.script) {
+    for (const auto& seg : def.source.script) {
       const auto frames = static_cast<uint64_t>(std::llround(seg.seconds * rate));
       if (n < begin + frames) {
         if (seg.kind == SimSegment::Kind::Tone) left = right = ToneAt(n - begin, rate, seg.frequency, seg.levelDb);
@@ -130,7 +130,7 @@ struct SimWaveIn::Stream {
 SimWaveIn::SimWaveIn(const Clock& clock, std::vector<SimDeviceSpec> devices) : clock_(clock) {
   for (auto& d : devices) {
     auto dev = std::make_unique<Device>();
-    dev->spec = std::move(d);
+    dev->def = std::move(d);
     devices_.push_back(std::move(dev));
   }
 }
@@ -157,7 +157,7 @@ int SimWaveIn::DeviceCount() {
 std::string SimWaveIn::DeviceName(int id) {
   std::lock_guard lock(mutex_);
   if (id < 0 || id >= static_cast<int>(devices_.size())) return {};
-  return devices_[static_cast<size_t>(id)]->spec.name;
+  return devices_[static_cast<size_t>(id)]->def.name;
 }
 
 SimWaveIn::Stream* SimWaveIn::Find(WaveHandle h) {
