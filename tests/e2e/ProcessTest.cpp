@@ -116,7 +116,7 @@ std::pair<std::string, std::string> LocalAhead(int ahead) {
 TEST(Process, TimerEntryRecordsAndSigtermLeavesAValidFile) {
   test::TempDir dir;
   test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=0\nHourAdjust=0\nDevInID_1=Sim Tone 440 Hz -6 dB\n");
-  const auto [date, clock] = LocalAhead(2);
+  const auto [date, clock] = LocalAhead(3);
   const std::string line = "\"0\",\"60\",\"" + date + "\",\"" + clock + "\",\"0\",\"メモ, test\",\"Demo\"\r\n";
   test::WriteWholeFile(dir.File("timer.txt"), line);
   const pid_t pid = Start({"--home", dir.path(), "--headless", "--audio", "sim"});
