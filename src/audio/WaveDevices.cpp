@@ -1,5 +1,6 @@
 #include "audio/WaveDevices.h"
 
+#include "common/Log.h"
 #include "common/Text.h"
 
 namespace kavon {
@@ -94,6 +95,22 @@ ComboData FillFreqCombo(int current, int minRate, int maxRate) {
 std::string WaveErrorText(platform::WaveIn& wave, platform::WaveResult code) {
   if (code == platform::kWaveOk) return {};
   return wave.ErrorText(code);
+}
+
+}  // namespace kavon
+
+namespace kavon {
+
+int ReportWaveError(platform::WaveIn& wave, platform::WaveResult code, bool toLog, Log& log,
+                    std::deque<std::string>& messages) {
+  if (code == platform::kWaveOk) return 0;
+  const std::string text = WaveErrorText(wave, code);
+  if (toLog) {
+    log.WriteLog(text, 1);
+  } else {
+    messages.push_back(text);
+  }
+  return 1;
 }
 
 }  // namespace kavon

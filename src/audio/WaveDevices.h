@@ -3,12 +3,15 @@
 // back into the current device number, compare names loosely (the "(2- "
 // prefix the system adds to duplicate names does not matter), list the
 // sampling rates and give an error code its text.
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "platform/WaveIn.h"
 
 namespace kavon {
+
+class Log;
 
 // Standard sampling rates, fastest first.
 inline constexpr int kStandardRates[] = {192000, 96000, 88200, 48000, 44100, 32000,
@@ -32,5 +35,9 @@ ComboData FillDeviceCombo(platform::WaveIn& wave, const std::string& selectName)
 ComboData FillFreqCombo(int current, int minRate, int maxRate);
 // The text of a wave error, or "" for code 0.
 std::string WaveErrorText(platform::WaveIn& wave, platform::WaveResult code);
+// 0 for code 0; otherwise writes the error's text to the log (toLog) or
+// queues it for a message box, and answers 1.
+int ReportWaveError(platform::WaveIn& wave, platform::WaveResult code, bool toLog, Log& log,
+                    std::deque<std::string>& messages);
 
 }  // namespace kavon

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "app/AppFixture.h"
@@ -69,6 +70,34 @@ TEST(Recording, FailedStartsAreLoggedAndShownNeverBoxedForUnattendedStarts) {
   ASSERT_EQ(f.state().messages.size(), 1u);
   EXPECT_TRUE(f.hid.lamps.empty());  // lamps unchanged
   EXPECT_EQ(Count(f.LogText(), "録音開始（手動）"), 0);
+}
+
+TEST(Recording, MeterValuesOfABuffer) {
+  AppFixture f("NumRec=0\n");
+  f.Load();
+  auto& b = f.channel(0).Buffers[0];
+  b.samples.assign(static_cast<size_t>(f.state().capture.BufFrames()) * 2, 0);
+  for (size_t i = 0; i < b.samples.size(); i += 2) b.samples[i] = -32768;  // full scale left, silent right
+  f.app->recording().DrawChannelMeter(0, 0);
+  const ChannelView& v = f.state().view[0];
+  EXPECT_NEAR(v.peakDb[0], 20 * std::log10(32768.0 / 32767.0), 1e-9);  // no 16-bit overflow of |-32768|
+  EXPECT_NEAR(v.meanDb[0], v.peakDb[0], 1e-9);                          // nor of the power sum
+  EXPECT_EQ(v.peakDb[1], -110);
+  EXPECT_EQ(v.meanDb[1], -60);
+  f.app->recording().DrawChannelMeter(0, -1);
+  EXPECT_EQ(v.peakDb[0], -110);
+  EXPECT_EQ(v.meanDb[0], -60);
+}
+
+TEST(Recording, ATimerFileThatCouldNotBeReadIsNotOverwrittenAtExit) {
+  AppFixture f("NumRec=0\n");
+  test::WriteWholeFile(f.dir.File("timer.txt"), "\"0\",\"60\",\"\",\"06:00:00\",\"2\",\"\",\"T\"\r\n");
+  std::filesystem::resize_file(f.dir.File("timer.txt"), 65u << 20);  // too large to be a timer list
+  f.Load();
+  EXPECT_EQ(f.state().timers.Count(), 0u);
+  f.app->Unload();
+  EXPECT_EQ(std::filesystem::file_size(f.dir.File("timer.txt")), 65u << 20);
+  EXPECT_NE(f.ErrText().find("タイマー読込エラー"), std::string::npos);
 }
 
 TEST(Recording, ManualFileChoiceDeletesOnlyTheConfirmedFile) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/sim/FakeClock.h"
+#include "common/Log.h"
 #include "platform/sim/SimWaveIn.h"
+#include "support/TempDir.h"
 
 namespace kavon {
 namespace {
@@ -64,6 +66,25 @@ TEST(WaveDevices, GetDeviceIdResolvesNamesNumbersAndFallsBack) {
   EXPECT_TRUE(FillDeviceCombo(none, "x").items.empty());
   EXPECT_EQ(WaveErrorText(none, platform::kWaveOk), "");
   EXPECT_FALSE(WaveErrorText(none, platform::kWaveBadFormat).empty());
+}
+
+TEST(WaveDevices, ReportWaveErrorLogsOrQueuesTheText) {
+  test::TempDir dir;
+  platform::FakeClock clock;
+  clock.SetLocal(2024, 3, 1, 10, 0, 0);
+  Log log(clock);
+  log.SetFolder(dir.path());
+  platform::SimWaveIn wave(clock, {});
+  std::deque<std::string> messages;
+  EXPECT_EQ(ReportWaveError(wave, platform::kWaveOk, false, log, messages), 0);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(ReportWaveError(wave, platform::kWaveAllocated, false, log, messages), 1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages.front(), wave.ErrorText(platform::kWaveAllocated));
+  EXPECT_EQ(ReportWaveError(wave, platform::kWaveDeviceLost, true, log, messages), 1);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(test::ReadWholeFile(dir.File("kavon20240301.err")),
+            "2024/03/01 10:00:00 " + wave.ErrorText(platform::kWaveDeviceLost) + "\r\n");
 }
 
 TEST(WaveDevices, FrequencyList) {
