@@ -55,8 +55,7 @@ int main(int argc, char** argv) {
       ChannelCapture& c = engine.Channel(ch);
       platform::WaveBuffer& b = c.Buffers[static_cast<size_t>(c.NextBuf)];
       std::copy(pattern.begin(), pattern.end(), b.samples.begin());
-      b.bytesRecorded.store(static_cast<uint32_t>(buf * 4));
-      b.flags.store(platform::kBufferDone | platform::kBufferPrepared);
+      b.Complete(static_cast<uint32_t>(buf * 4));
     }
     const auto t0 = std::chrono::steady_clock::now();
     for (int ch = 0; ch < kChannels; ++ch) engine.ServiceCapture(ch);

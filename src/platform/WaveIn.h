@@ -55,7 +55,36 @@ struct WaveBuffer {
   std::atomic<uint32_t> flags{0};
 
   bool Done() const { return (flags.load(std::memory_order_acquire) & kBufferDone) != 0; }
+
+  // The device side's steps, shared by every back end.
+  bool Usable() const { return bufferLength >= 4 && samples.size() * 2 >= bufferLength; }
+  void MarkPrepared() { flags.fetch_or(kBufferPrepared); }
+  void MarkQueued() {
+    bytesRecorded.store(0, std::memory_order_relaxed);
+    flags.store(kBufferPrepared | kBufferQueued, std::memory_order_release);
+  }
+  // Hands the buffer back holding `bytes`; the release pairs with Done().
+  void Complete(uint32_t bytes) {
+    bytesRecorded.store(bytes, std::memory_order_relaxed);
+    flags.store(kBufferPrepared | kBufferDone, std::memory_order_release);
+  }
 };
+
+// Unprepares a buffer that is not queued.
+inline WaveResult UnprepareBuffer(WaveBuffer* buffer) {
+  if (!buffer) return kWaveInvalidParam;
+  if (buffer->flags.load() & kBufferQueued) return kWaveStillPlaying;
+  buffer->flags.fetch_and(~kBufferPrepared);
+  return 0;
+}
+
+// On reset every queued buffer comes back: the first with the frames it
+// holds so far, the others empty.
+template <typename Queue>
+void ReturnQueuedBuffers(Queue& queue, uint32_t framesInFront) {
+  for (size_t i = 0; i < queue.size(); ++i) queue[i]->Complete(i == 0 ? framesInFront * 4u : 0u);
+  queue.clear();
+}
 
 using WaveHandle = int;  // 0 is never a valid handle
 

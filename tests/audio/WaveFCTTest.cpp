@@ -28,8 +28,7 @@ void DeliverFrame(platform::WaveBuffer& b, int16_t l, int16_t r, FrameCount fram
     b.samples[static_cast<size_t>(2 * i)] = l;
     b.samples[static_cast<size_t>(2 * i + 1)] = r;
   }
-  b.bytesRecorded.store(static_cast<uint32_t>(frames * 4));
-  b.flags.store(platform::kBufferDone | platform::kBufferPrepared, std::memory_order_release);
+  b.Complete(static_cast<uint32_t>(frames * 4));
 }
 
 TEST(WaveFCT, DerivedSizes) {

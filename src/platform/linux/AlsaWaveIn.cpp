@@ -195,19 +195,18 @@ WaveResult AlsaWaveIn::Prepare(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(mutex_);
   if (!Find(handle)) return kWaveInvalidHandle;
   if (!buffer) return kWaveInvalidParam;
-  buffer->flags.fetch_or(kBufferPrepared);
+  buffer->MarkPrepared();
   return kWaveOk;
 }
 
 WaveResult AlsaWaveIn::AddBuffer(WaveHandle handle, WaveBuffer* buffer) {
   Stream* s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
-  if (!buffer || buffer->bufferLength < 4 || buffer->samples.size() * 2 < buffer->bufferLength) return kWaveInvalidParam;
+  if (!buffer || !buffer->Usable()) return kWaveInvalidParam;
   if ((buffer->flags.load() & kBufferPrepared) == 0) return kWaveUnprepared;
   {
     std::lock_guard lock(s->m);
-    buffer->bytesRecorded.store(0, std::memory_order_relaxed);
-    buffer->flags.store(kBufferPrepared | kBufferQueued, std::memory_order_release);
+    buffer->MarkQueued();
     s->queue.push_back(buffer);
   }
   s->queued.notify_one();
@@ -298,8 +297,7 @@ void AlsaWaveIn::Reader(Stream& s) {
     s.offset += static_cast<uint32_t>(n);
     s.delivered += static_cast<uint64_t>(n);
     if (s.offset >= b->bufferLength / 4) {
-      b->bytesRecorded.store(b->bufferLength, std::memory_order_relaxed);
-      b->flags.store(kBufferPrepared | kBufferDone, std::memory_order_release);
+      b->Complete(b->bufferLength);
       s.queue.pop_front();
       s.offset = 0;
     }
@@ -312,12 +310,7 @@ WaveResult AlsaWaveIn::Reset(WaveHandle handle) {
   StopReader(*s);
   snd_pcm_drop(s->pcm);
   std::lock_guard lock(s->m);
-  for (size_t i = 0; i < s->queue.size(); ++i) {
-    WaveBuffer* b = s->queue[i];
-    b->bytesRecorded.store(i == 0 ? s->offset * 4u : 0u, std::memory_order_relaxed);
-    b->flags.store(kBufferPrepared | kBufferDone, std::memory_order_release);
-  }
-  s->queue.clear();
+  ReturnQueuedBuffers(s->queue, s->offset);
   s->offset = 0;
   return kWaveOk;
 }
@@ -333,10 +326,7 @@ WaveResult AlsaWaveIn::Stop(WaveHandle handle) {
 WaveResult AlsaWaveIn::Unprepare(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(mutex_);
   if (!Find(handle)) return kWaveInvalidHandle;
-  if (!buffer) return kWaveInvalidParam;
-  if (buffer->flags.load() & kBufferQueued) return kWaveStillPlaying;
-  buffer->flags.fetch_and(~kBufferPrepared);
-  return kWaveOk;
+  return UnprepareBuffer(buffer);
 }
 
 WaveResult AlsaWaveIn::Close(WaveHandle handle) {

@@ -188,7 +188,7 @@ WaveResult SimWaveIn::Prepare(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(mutex_);
   if (!Find(handle)) return kWaveInvalidHandle;
   if (!buffer) return kWaveInvalidParam;
-  buffer->flags.fetch_or(kBufferPrepared, std::memory_order_relaxed);
+  buffer->MarkPrepared();
   return kWaveOk;
 }
 
@@ -196,12 +196,11 @@ WaveResult SimWaveIn::AddBuffer(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(mutex_);
   Stream* s = Find(handle);
   if (!s) return kWaveInvalidHandle;
-  if (!buffer || buffer->bufferLength < 4 || buffer->samples.size() * 2 < buffer->bufferLength) return kWaveInvalidParam;
+  if (!buffer || !buffer->Usable()) return kWaveInvalidParam;
   if ((buffer->flags.load() & kBufferPrepared) == 0) return kWaveUnprepared;
   if (failAddAfter_ == 0) return kWaveNoMemory;
   if (failAddAfter_ > 0) --failAddAfter_;
-  buffer->bytesRecorded.store(0, std::memory_order_relaxed);
-  buffer->flags.store(kBufferPrepared | kBufferQueued, std::memory_order_release);
+  buffer->MarkQueued();
   s->queue.push_back(buffer);
   return kWaveOk;
 }
@@ -221,12 +220,7 @@ WaveResult SimWaveIn::Reset(WaveHandle handle) {
   Stream* s = Find(handle);
   if (!s) return kWaveInvalidHandle;
   s->started = false;
-  for (size_t i = 0; i < s->queue.size(); ++i) {
-    WaveBuffer* b = s->queue[i];
-    b->bytesRecorded.store(i == 0 ? s->offset * 4u : 0u, std::memory_order_relaxed);
-    b->flags.store(kBufferPrepared | kBufferDone, std::memory_order_release);
-  }
-  s->queue.clear();
+  ReturnQueuedBuffers(s->queue, s->offset);
   s->offset = 0;
   return kWaveOk;
 }
@@ -242,10 +236,7 @@ WaveResult SimWaveIn::Stop(WaveHandle handle) {
 WaveResult SimWaveIn::Unprepare(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(mutex_);
   if (!Find(handle)) return kWaveInvalidHandle;
-  if (!buffer) return kWaveInvalidParam;
-  if (buffer->flags.load() & kBufferQueued) return kWaveStillPlaying;
-  buffer->flags.fetch_and(~kBufferPrepared);
-  return kWaveOk;
+  return UnprepareBuffer(buffer);
 }
 
 WaveResult SimWaveIn::Close(WaveHandle handle) {
@@ -295,8 +286,7 @@ void SimWaveIn::FillLocked(Stream& s, uint64_t upTo) {
     s.generated += n;
     s.delivered += n;
     if (s.offset == capacity) {
-      b->bytesRecorded.store(capacity * 4, std::memory_order_relaxed);
-      b->flags.store(kBufferPrepared | kBufferDone, std::memory_order_release);
+      b->Complete(capacity * 4);
       s.queue.pop_front();
       s.offset = 0;
     }
