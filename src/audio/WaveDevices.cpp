@@ -28,6 +28,10 @@ std::string WithoutLeadingNoise(const std::string& s) {
   return Trim(out);
 }
 
+// The trimmed name of a device already counted: the back end may list its
+// devices anew on every count, so the loops below count once.
+std::string NameOf(platform::WaveIn& wave, int id) { return Trim(wave.DeviceName(id)); }
+
 }  // namespace
 
 std::string GetDeviceName(platform::WaveIn& wave, int id) {
@@ -52,10 +56,10 @@ int GetDeviceID(platform::WaveIn& wave, const std::string& name) {
   }
   if (count <= 0) return 0;
   for (int id = 0; id < count; ++id) {
-    if (ToLower(GetDeviceName(wave, id)) == s) return id;
+    if (ToLower(NameOf(wave, id)) == s) return id;
   }
   for (int id = 0; id < count; ++id) {
-    if (SameDeviceName(GetDeviceName(wave, id), s)) return id;
+    if (SameDeviceName(NameOf(wave, id), s)) return id;
   }
   return platform::kWaveMapper;
 }
@@ -63,7 +67,7 @@ int GetDeviceID(platform::WaveIn& wave, const std::string& name) {
 ComboData FillDeviceCombo(platform::WaveIn& wave, const std::string& selectName) {
   ComboData data;
   const int count = wave.DeviceCount();
-  for (int id = 0; id < count; ++id) data.items.push_back(GetDeviceName(wave, id));
+  for (int id = 0; id < count; ++id) data.items.push_back(NameOf(wave, id));
   const std::string s = ToLower(Trim(selectName));
   for (size_t i = 0; i < data.items.size(); ++i) {
     if (ToLower(data.items[i]) == s) {
