@@ -10,8 +10,7 @@ namespace fs = std::filesystem;
 namespace kavon {
 
 void Retention::Schedule(const std::string& folder, platform::SysMs before, const std::string& ext) {
-  std::string dotted = ToLower(ext);
-  if (!dotted.empty() && dotted.front() != '.') dotted = std::string(1, '.').append(dotted);
+  const std::string dotted = DottedLower(ext);
   // The same folder twice in the queue would only repeat the work.
   for (auto& j : queue_) {
     if (j.folder == fs::path(folder) && j.ext == dotted) {

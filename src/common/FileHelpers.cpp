@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/Log.h"
 #include "common/Text.h"
 
 namespace fs = std::filesystem;
@@ -20,20 +21,19 @@ void DefaultWait(const std::function<void(int)>& wait, int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// "wav" or ".WAV" -> ".wav"; "" stays "".
-std::string DottedLower(const std::string& ext) {
-  if (ext.empty()) return {};
-  std::string out = ToLower(ext);
-  if (out.front() != '.') out = std::string(1, '.').append(out);
-  return out;
-}
-
 fs::file_status StatusOf(const std::string& path) {
   std::error_code ec;
   return fs::symlink_status(path, ec);
 }
 
 }  // namespace
+
+std::string DottedLower(const std::string& ext) {
+  if (ext.empty()) return {};
+  std::string out = ToLower(ext);
+  if (out.front() != '.') out = std::string(1, '.').append(out);
+  return out;
+}
 
 int ReadFileAt(void* buffer, size_t length, const std::string& path, uint64_t offset, int retries,
                const std::function<void(int)>& wait) {
@@ -243,9 +243,7 @@ std::string FileTimeText(const std::string& path, const platform::Clock& clock) 
   const auto written = fs::last_write_time(path, ec);
   if (ec) return {};
   const auto sys = std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::file_clock::to_sys(written));
-  const auto t = clock.ToLocal(sys);
-  return Pad(t.year, 4) + "/" + Pad(t.month, 2) + "/" + Pad(t.day, 2) + " " + Pad(t.hour, 2) + ":" +
-         Pad(t.minute, 2) + ":" + Pad(t.second, 2);
+  return StampText(clock.ToLocal(sys));
 }
 
 std::string Backslash(const std::string& path, bool remove) {

@@ -63,6 +63,8 @@ int DeleteOldFiles(const std::string& folder, bool keepFolder, int days, const s
 // The local last-write time of a file as yyyy/mm/dd hh:mm:ss, or "".
 std::string FileTimeText(const std::string& path, const platform::Clock& clock);
 
+// "wav" or ".WAV" -> ".wav"; "" stays "".
+std::string DottedLower(const std::string& ext);
 // Adds the folder separator when missing, or removes it with remove.
 std::string Backslash(const std::string& path, bool remove = false);
 // ".ext" appended unless the path already ends with it (any case).
