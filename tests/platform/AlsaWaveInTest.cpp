@@ -68,6 +68,19 @@ class AlsaTest : public ::testing::Test {
     }
   }
 
+  // Channel 0 of engine set up for device, recording into file (created
+  // with its header) when one is named.
+  static ChannelCapture& SetUpChannel(WaveFCT& engine, const std::string& device, const std::string& file = "") {
+    engine.SetFormat({44100, -50, -60, 3000});
+    ChannelCapture& c = engine.Channel(0);
+    c.DevInName = device;
+    if (!file.empty()) {
+      c.RecFileName = dir_->File(file);
+      EXPECT_EQ(CreateWaveFile(44100, 16, 2, c.RecFileName), 1);
+    }
+    return c;
+  }
+
   static test::TempDir* dir_;
 };
 
@@ -91,11 +104,7 @@ TEST_F(AlsaTest, RecordsTheKnownAudioFrameForFrame) {
   log.SetFolder(dir_->File("log"));
   platform::AlsaWaveIn alsa;
   WaveFCT engine(alsa, log);
-  engine.SetFormat({44100, -50, -60, 3000});
-  ChannelCapture& c = engine.Channel(0);
-  c.DevInName = "Kavon Test Card, Ramp Input";
-  c.RecFileName = dir_->File("alsa.wav");
-  ASSERT_EQ(CreateWaveFile(44100, 16, 2, c.RecFileName), 1);
+  ChannelCapture& c = SetUpChannel(engine, "Kavon Test Card, Ramp Input", "alsa.wav");
   ASSERT_EQ(engine.OpenCapture(0), 1) << alsa.ErrorText(c.LastError);
   RecordUntil(engine, 0, kRawFrames);
   engine.CloseCapture(0);
@@ -110,9 +119,7 @@ TEST_F(AlsaTest, OpenErrorsGiveTheirTextAndLeaveNothingOpen) {
   Log log(clock);
   platform::AlsaWaveIn alsa;
   WaveFCT engine(alsa, log);
-  engine.SetFormat({44100, -50, -60, 3000});
-  ChannelCapture& c = engine.Channel(0);
-  c.DevInName = "Kavon Mono Input";  // cannot take 2 channels
+  ChannelCapture& c = SetUpChannel(engine, "Kavon Mono Input");  // cannot take 2 channels
   EXPECT_EQ(engine.OpenCapture(0), 0);
   EXPECT_EQ(c.LastError, platform::kWaveBadFormat) << alsa.LastOpenDetail();
   EXPECT_NE(alsa.ErrorText(c.LastError).find("対応していません"), std::string::npos);
@@ -133,11 +140,7 @@ TEST_F(AlsaTest, ADeviceFailingInTheMiddleStopsTheChannelWithAValidFile) {
   platform::AlsaWaveIn alsa;
   alsa.InjectReadError(ENODEV, 50000);
   WaveFCT engine(alsa, log);
-  engine.SetFormat({44100, -50, -60, 3000});
-  ChannelCapture& c = engine.Channel(0);
-  c.DevInName = "Kavon Test Card, Ramp Input";
-  c.RecFileName = dir_->File("fail.wav");
-  ASSERT_EQ(CreateWaveFile(44100, 16, 2, c.RecFileName), 1);
+  ChannelCapture& c = SetUpChannel(engine, "Kavon Test Card, Ramp Input", "fail.wav");
   ASSERT_EQ(engine.OpenCapture(0), 1);
   int r = kNotYet;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
