@@ -2,15 +2,23 @@
 
 #include <exception>
 #include <filesystem>
+#include <set>
+#include <utility>
 
 #include "common/FileHelpers.h"
 #include "common/Text.h"
+#include "platform/FileSync.h"
 
 namespace kavon {
 
 namespace {
 constexpr int kLogKeepDays = 90;
-}
+// Entries that can never fire are named up to this many per load.
+constexpr int kMaxUnfireableReports = 20;
+constexpr double kTimerFileCheckSeconds = 1.0;
+
+std::string ChannelNumber(const TimerEntry& e) { return std::to_string(static_cast<int64_t>(e.Ch) + 1); }
+}  // namespace
 
 bool IsOwnLogFileName(const std::string& fileName) {
   const std::string base = kAppName;
@@ -70,17 +78,77 @@ void FrmMain::Load() {
   std::filesystem::create_directories(app_.paths.programFolder, ec);
   std::filesystem::current_path(app_.paths.programFolder, ec);
 
-  app_.settings = ReadAllSettings(app_.store);
+  {
+    // The defaults of missing keys go to disk in one save.
+    SettingsBatch batch(app_.store);
+    app_.settings = ReadAllSettings(app_.store);
+  }
+  loaded_ = app_.settings;
   app_.errorCatch = app_.settings.ErrorCatch != 0 || FileExists(app_.paths.ErrorCatchMarker());
   Guarded("Load", [&] { SetUpLog(); });
   Guarded("Load", [&] { SetUpChannels(); });
   app_.TimerOn = app_.settings.TimerOn;
-  Guarded("Load", [&] { timerReadFailed_ = !app_.timers.InputTimer(app_.paths.TimerFile()); });
+  Guarded("Load", [&] {
+    platform::RemoveStaleTemporaries(app_.paths.programFolder, "timer.txt");
+    timerVersion_ = FileVersionOf(app_.paths.TimerFile());
+    app_.timers.InputTimer(app_.paths.TimerFile());
+    ReportUnfireable();
+  });
   Guarded("Load", [&] {
     for (int ch = 0; ch <= app_.settings.NumRec; ++ch) rec_.SetLamp(ch, 0, 0);
   });
   app_.timerWindowShown = app_.settings.FrmTimerVisible != 0 ? 1 : 0;
+  timerCheckedAt_ = app_.clock.SteadySeconds();
   tick_.Start();
+}
+
+void FrmMain::ReportUnfireable() {
+  int count = 0;
+  for (const auto& e : app_.timers.entries()) {
+    std::string text;
+    if (!e.IsFireable()) {
+      text = "タイマー設定が不正のため実行しません " + e.StartTime + " " + std::to_string(e.Length) + " " + e.FileTitle;
+    } else if (!app_.IsChannel(e.Ch)) {
+      text = "タイマーのチャンネルがありません " + ChannelNumber(e) + " " + e.FileTitle;
+    } else {
+      continue;
+    }
+    if (++count <= kMaxUnfireableReports) app_.log.WriteLog(text, 1);
+  }
+  if (count > kMaxUnfireableReports) {
+    app_.log.WriteLog("タイマー設定が不正のため実行しません 計" + std::to_string(count), 1);
+  }
+}
+
+void FrmMain::ReloadTimerList() {
+  const std::string path = app_.paths.TimerFile();
+  timerVersion_ = FileVersionOf(path);
+  if (!timerVersion_.exists) {
+    if (!std::exchange(timerMissingTold_, true)) app_.log.WriteLog("タイマーファイルがありません（今のリストのまま） " + path, 1);
+    return;
+  }
+  timerMissingTold_ = false;
+  if (!timerVersion_.regular) {
+    app_.log.WriteLog("タイマー読込エラー " + path + " ファイルではありません", 1);
+    return;
+  }
+  std::set<std::string> running;
+  for (const auto& e : app_.timers.entries()) {
+    if (e.Active == 1) running.insert(EntryKey(e));
+  }
+  if (!app_.timers.InputTimer(path)) return;  // logged; the list stays as it was
+  for (auto& e : app_.timers.entries()) {
+    if (running.contains(EntryKey(e))) e.Active = 1;
+  }
+  app_.log.WriteLog("タイマー再読込 " + path + " " + std::to_string(app_.timers.Count()) + "件");
+  ReportUnfireable();
+}
+
+void FrmMain::WatchTimerFile() {
+  const double now = app_.clock.SteadySeconds();
+  if (now - timerCheckedAt_ < kTimerFileCheckSeconds) return;
+  timerCheckedAt_ = now;
+  if (FileVersionOf(app_.paths.TimerFile()) != timerVersion_) ReloadTimerList();
 }
 
 void FrmMain::SetControlDevices(ControlDevice* serial, ControlDevice* hid) {
@@ -104,6 +172,7 @@ void FrmMain::Tick() {
   if (unloading_ || ticking_) return;
   ticking_ = true;
   Guarded("Tick", [&] { tick_.Tick(); });
+  Guarded("Tick", [&] { WatchTimerFile(); });
   ticking_ = false;
 }
 
@@ -117,10 +186,25 @@ void FrmMain::LampsOffAtExit(ControlDevice* device) {
   }
 }
 
+void FrmMain::SaveSwitches() {
+  // Only what changed since startup is written, in one save, so that hand
+  // edits of other keys (and of these, when we did not touch them) stay.
+  SettingsBatch batch(app_.store);
+  auto save = [&](const std::string& key, int now, int then) {
+    if (now != then) app_.store.WriteSetting(key, std::to_string(now));
+  };
+  save("FrmTimerVisible", app_.timerWindowShown, loaded_.FrmTimerVisible != 0 ? 1 : 0);
+  for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
+    const auto i = static_cast<size_t>(ch);
+    save(ChannelKey("UseMuonIn", ch), app_.settings.UseMuonIn[i], loaded_.UseMuonIn[i]);
+    save(ChannelKey("UseMuonOut", ch), app_.settings.UseMuonOut[i], loaded_.UseMuonOut[i]);
+  }
+  save("TimerOn", app_.TimerOn, loaded_.TimerOn);
+}
+
 void FrmMain::Unload() {
   // No tick may start a channel once the channels are being closed.
   unloading_ = true;
-  Guarded("Unload", [&] { app_.store.WriteSetting("FrmTimerVisible", std::to_string(app_.timerWindowShown)); });
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
     Guarded("Unload", [&] {
       const bool wasOpen = app_.capture.Channel(ch).IsOpen == 1;
@@ -129,15 +213,10 @@ void FrmMain::Unload() {
       if (wasOpen) app_.log.WriteLog("録音停止（終了時）" + std::to_string(ch + 1) + " " + app_.capture.Channel(ch).RecFileName);
     });
   }
+  Guarded("Unload", [&] { SaveSwitches(); });
   Guarded("Unload", [&] {
-    for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
-      app_.store.WriteSetting(ChannelKey("UseMuonIn", ch), std::to_string(app_.settings.UseMuonIn[static_cast<size_t>(ch)]));
-      app_.store.WriteSetting(ChannelKey("UseMuonOut", ch), std::to_string(app_.settings.UseMuonOut[static_cast<size_t>(ch)]));
-    }
-  });
-  Guarded("Unload", [&] { app_.store.WriteSetting("TimerOn", std::to_string(app_.TimerOn)); });
-  Guarded("Unload", [&] {
-    if (!timerReadFailed_) app_.timers.OutputTimer(app_.paths.TimerFile());
+    // timer.txt is the user's file: written back only when we changed it.
+    if (app_.timers.Modified()) app_.timers.OutputTimer(app_.paths.TimerFile());
   });
   Guarded("Unload", [&] { LampsOffAtExit(app_.serial); });
   Guarded("Unload", [&] { LampsOffAtExit(app_.hid); });

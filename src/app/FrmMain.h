@@ -27,8 +27,12 @@ class FrmMain {
   // never overlap: a call made while one runs returns at once.
   void Tick();
   // Shutdown, in order: stop ticking, close every channel (files flushed),
-  // switches, timer list, lamps off, last log line.
+  // switches, timer list (only when the program changed it), lamps off,
+  // last log line.
   void Unload();
+  // Reads timer.txt again (it changed on disk, or SIGHUP asked for it). A
+  // file that cannot be read keeps the list; running entries keep running.
+  void ReloadTimerList();
 
   // The control boxes, opened by their modules (none by default).
   void SetControlDevices(ControlDevice* serial, ControlDevice* hid);
@@ -53,13 +57,20 @@ class FrmMain {
   void SetUpLog();
   void SetUpChannels();
   void LampsOffAtExit(ControlDevice* device);
+  // Logs the entries that can never fire, a bounded number of lines.
+  void ReportUnfireable();
+  // At most once a second: has timer.txt changed on disk?
+  void WatchTimerFile();
+  // The switches the user may change while we run, at exit.
+  void SaveSwitches();
 
   AppState app_;
   RecordingControl rec_;
   MainTick tick_;
-  // When the startup read of timer.txt failed, exit must not replace the
-  // file with the (empty) list in memory.
-  bool timerReadFailed_ = false;
+  Settings loaded_;  // as read at startup
+  FileVersion timerVersion_;
+  double timerCheckedAt_ = 0;  // steady seconds
+  bool timerMissingTold_ = false;
   bool ticking_ = false;
   bool unloading_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "app/ClockAdjust.h"
 #include "common/Helpers.h"
@@ -15,20 +16,30 @@ namespace {
 constexpr double kCorrectionHoldOff = 10.0;
 constexpr double kLateTick = 5.0;
 constexpr int64_t kMaxCatchUp = 5;
-
-std::string EntryKey(const TimerEntry& e) {
-  return e.Date + "|" + e.StartTime + "|" + std::to_string(e.WeekMask) + "|" + std::to_string(e.Ch) + "|" + e.FileTitle;
-}
+// A difference between the wall and the steady clock beyond this is a
+// change of the clock, not a late tick.
+constexpr double kClockStepNoticed = 2.0;
+// How far a recording's end may run ahead of the next entry's start and
+// still hand the device over.
+constexpr int64_t kLookAheadSeconds = 2;
 
 }  // namespace
+
+std::string FileStamp(const std::string& date, const std::string& time) {
+  return ReplaceAll(date, "/", "-") + " " + ReplaceAll(time, ":", "_");
+}
 
 MainTick::MainTick(AppState& app, RecordingControl& rec) : app_(app), rec_(rec) {}
 
 void MainTick::Start() {
   lastTick_ = ClampedSecondsSinceMidnight(app_.clock);
   UpdateClockText();
-  lastHandled_ = app_.displayDate + " " + app_.displayTime;
+  // The second we start in has not been scanned: the first tick does it.
+  lastHandled_ = ShiftDateTimeText(app_.displayDate + " " + app_.displayTime, -1, app_.settings.HourAdjust);
+  firstScan_ = true;
   lastOffset_ = app_.clock.NowLocal().utcOffsetSec;
+  lastWall_ = app_.clock.NowUtc();
+  lastSteady_ = app_.clock.SteadySeconds();
 }
 
 void MainTick::ToggleTimer() {
@@ -86,6 +97,19 @@ void MainTick::Watchdog(double now) {
   lastTick_ = now;
 }
 
+void MainTick::WatchClock() {
+  const platform::SysMs wall = app_.clock.NowUtc();
+  const double steady = app_.clock.SteadySeconds();
+  stepSeconds_ = 0;
+  if (lastWall_) {
+    const double wallGap = std::chrono::duration<double>(wall - *lastWall_).count();
+    stepSeconds_ = wallGap - (steady - lastSteady_);
+  }
+  lastWall_ = wall;
+  lastSteady_ = steady;
+  if (std::abs(stepSeconds_) > kClockStepNoticed) rec_.NoteClockStep(stepSeconds_);
+}
+
 int MainTick::UpdateClockText() { return UpdateClockText(app_.clock.NowLocal()); }
 
 int MainTick::UpdateClockText(const platform::CivilTime& t) {
@@ -110,11 +134,15 @@ int MainTick::UpdateClockText(const platform::CivilTime& t) {
   return changed;
 }
 
-void MainTick::LogOnce(const std::string& key, const std::string& text) {
-  if (logged_.insert(key).second) app_.log.WriteLog(text, 1);
+MainTick::DueSecond MainTick::MakeDueSecond(const std::string& dateTime) const {
+  DueSecond s;
+  s.date = dateTime.substr(0, 10);
+  s.time = dateTime.size() > 11 ? dateTime.substr(11) : "";
+  if (const auto parsed = ParseDateTimeText(s.date)) s.weekday = WeekdayNumber(parsed->date);
+  return s;
 }
 
-int64_t MainTick::CatchUpWindow(const platform::CivilTime& local) {
+std::vector<MainTick::DueSecond> MainTick::CatchUpSeconds(const platform::CivilTime& local) {
   const std::string now = app_.displayDate + " " + app_.displayTime;
   const int64_t k = SecondsBetween(lastHandled_, now);
   int64_t window = std::clamp<int64_t>(k - 1, 0, kMaxCatchUp);
@@ -126,48 +154,107 @@ int64_t MainTick::CatchUpWindow(const platform::CivilTime& local) {
     app_.log.WriteLog("時刻帯変更（進み） " + lastHandled_ + " -> " + now, 1);
   } else if (shift < 0) {
     app_.log.WriteLog("時刻帯変更（戻り） " + lastHandled_ + " -> " + now, 1);
-  } else if (k < 0 || k > kMaxCatchUp + 1) {
+  } else if (std::abs(stepSeconds_) > kClockStepNoticed) {
     app_.log.WriteLog("時計の変更 " + lastHandled_ + " -> " + now, 1);
   }
   lastHandled_ = now;
   lastOffset_ = local.utcOffsetSec;
-  return window;
+  // Display seconds, not texts of today's date: a late tick just after the
+  // day boundary still catches 28:59:59 of the day before.
+  std::vector<DueSecond> seconds;
+  seconds.push_back(MakeDueSecond(now));
+  for (int64_t i = 1; i <= window; ++i) {
+    const std::string earlier = ShiftDateTimeText(now, -i, app_.settings.HourAdjust);
+    if (earlier.empty()) break;
+    seconds.push_back(MakeDueSecond(earlier));
+  }
+  return seconds;
+}
+
+bool MainTick::DueAt(const TimerEntry& e, const DueSecond& s) {
+  if (e.StartTime != s.time) return false;
+  if (e.IsOneTime()) return e.Date == s.date;
+  return s.weekday >= 1 && (e.WeekMask & (1 << (s.weekday - 1))) != 0;
+}
+
+void MainTick::Fire(TimerEntry& e, const std::string& /*date*/) {
+  const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
+  const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
+  rec_.StartRecording(e.Ch, limit, base, 0, Origin::Timer);
+  if (app_.capture.Channel(e.Ch).IsOpen != 1) return;
+  app_.log.WriteLog("録音開始（タイマー）" + std::to_string(e.Ch + 1) + " " + base);
+  e.Active = 1;
+}
+
+bool MainTick::QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t late) {
+  const ChannelCapture& c = app_.capture.Channel(e.Ch);
+  if (!rec_.IsTimerRecording(e.Ch) || c.RecLimitFrames < 1) return false;
+  // The open recording must end where e begins: what it still lacks is the
+  // audio of the seconds this tick is late, plus a second of buffers in
+  // flight. Anything longer runs on, and e does not start.
+  const int64_t left = c.RecLimitFrames - app_.capture.FramesElapsed(e.Ch);
+  if (left > (late + 1) * app_.settings.nFreq + app_.capture.BufFrames()) return false;
+  auto& next = successor_[static_cast<size_t>(e.Ch)];
+  if (next) return false;
+  if (!fired_.insert(s.date + " " + EntryKey(e)).second) return true;
+  next = Successor{e, s.date};
+  return true;
 }
 
 void MainTick::ScanTimerList(const platform::CivilTime& local) {
-  const int64_t window = CatchUpWindow(local);
+  const std::vector<DueSecond> seconds = CatchUpSeconds(local);
   if (app_.timers.Count() == 0 || app_.TimerOn != 1) return;
-  const auto parsed = ParseDateTimeText(app_.displayDate);
-  if (!parsed) return;
-  const int weekday = WeekdayNumber(parsed->date);
   for (auto& e : app_.timers.entries()) {
-    if (!e.IsFireable()) {
-      LogOnce("bad|" + EntryKey(e), "タイマー設定が不正のため実行しません " + e.StartTime + " " + std::to_string(e.Length) + " " + e.FileTitle);
-      continue;
+    // Entries that can never fire were reported when the list was read.
+    if (!e.IsFireable() || !app_.IsChannel(e.Ch)) continue;
+    for (size_t late = 0; late < seconds.size(); ++late) {
+      const DueSecond& s = seconds[late];
+      if (!DueAt(e, s)) continue;
+      if (app_.capture.Channel(e.Ch).IsOpen == 1) {
+        QueueHandOver(e, s, static_cast<int64_t>(late));
+        break;
+      }
+      // One start second fires once, however the clock moved around it.
+      if (fired_.insert(s.date + " " + EntryKey(e)).second) Fire(e, s.date);
+      break;
     }
-    if (!app_.IsChannel(e.Ch)) {
-      LogOnce("ch|" + EntryKey(e), "タイマーのチャンネルがありません " + std::to_string(static_cast<int64_t>(e.Ch) + 1) + " " + e.FileTitle);
-      continue;
-    }
-    if (app_.capture.Channel(e.Ch).IsOpen == 1) continue;
-    if (e.IsOneTime()) {
-      if (e.Date != app_.displayDate) continue;
-    } else if ((e.WeekMask & (1 << (weekday - 1))) == 0) {
-      continue;
-    }
-    const int64_t d = e.StartTime == app_.displayTime
-                          ? 0
-                          : SecondsBetween(app_.displayDate + " " + e.StartTime, app_.displayDate + " " + app_.displayTime);
-    if (d < 0 || d > window) continue;
-    // One start second fires once, however the clock moved around it.
-    if (!fired_.insert(app_.displayDate + " " + EntryKey(e)).second) continue;
-    const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
-    const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
-    rec_.StartRecording(e.Ch, limit, base, 0, Origin::Timer);
-    if (app_.capture.Channel(e.Ch).IsOpen != 1) continue;
-    app_.log.WriteLog("録音開始（タイマー）" + std::to_string(e.Ch + 1) + " " + base);
-    e.Active = 1;
   }
+}
+
+std::optional<MainTick::Successor> MainTick::LookAhead(int ch) {
+  if (app_.TimerOn != 1) return std::nullopt;
+  const std::string now = app_.displayDate + " " + app_.displayTime;
+  for (int64_t k = 1; k <= kLookAheadSeconds; ++k) {
+    const DueSecond s = MakeDueSecond(ShiftDateTimeText(now, k, app_.settings.HourAdjust));
+    for (const auto& e : app_.timers.entries()) {
+      if (e.Ch != ch || !e.IsFireable() || !DueAt(e, s)) continue;
+      if (fired_.insert(s.date + " " + EntryKey(e)).second) return Successor{e, s.date};
+    }
+  }
+  return std::nullopt;
+}
+
+void MainTick::MarkActive(const TimerEntry& fired) {
+  const std::string key = EntryKey(fired);
+  for (auto& e : app_.timers.entries()) {
+    if (EntryKey(e) != key) continue;
+    e.Active = 1;
+    return;
+  }
+}
+
+bool MainTick::HandOverAtLimit(int ch) {
+  auto& queued = successor_[static_cast<size_t>(ch)];
+  std::optional<Successor> next = queued ? queued : LookAhead(ch);
+  queued.reset();
+  if (!next) return false;
+  const TimerEntry& e = next->entry;
+  const std::string base = rec_.ChannelFolder(ch) + SafeTitle(e.FileTitle);
+  const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
+  if (!rec_.HandOver(ch, limit, base, FileStamp(next->date, e.StartTime))) return false;
+  app_.log.WriteLog("録音開始（タイマー）" + std::to_string(ch + 1) + " " + base);
+  MarkActive(e);
+  return true;
 }
 
 void MainTick::ForgetOldStarts() {
@@ -176,30 +263,55 @@ void MainTick::ForgetOldStarts() {
   fired_.erase(fired_.begin(), fired_.lower_bound(cutoff));
 }
 
+void MainTick::LogDropped(int ch, int64_t frames) {
+  if (frames <= 0) return;
+  const ChannelCapture& c = app_.capture.Channel(ch);
+  app_.log.WriteLog("音声欠落 " + std::to_string(ch + 1) + " " + c.RecFileName + " " +
+                        FormatFixed(static_cast<double>(frames) / app_.settings.nFreq, 3) + "秒",
+                    1);
+}
+
 void MainTick::ServiceChannels() {
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
     ChannelCapture& c = app_.capture.Channel(ch);
-    if (c.IsOpen != 1) continue;
-    app_.capture.ReadPosition(ch);
-    const int64_t elapsed =
-        c.IsRecording ? std::max<int64_t>(0, static_cast<int64_t>(c.Position) - c.SoundStartFrame) : 0;
-    app_.view[static_cast<size_t>(ch)].timeText =
-        MsToTimeText(std::llround(static_cast<double>(elapsed) * 1000.0 / app_.settings.nFreq), 1);
-    const int r = app_.capture.ServiceCapture(ch);
-    if (r >= 0) {
-      rec_.DrawChannelMeter(ch, r);
-      if (c.IsOpen != 1) rec_.ResetChannelDisplay(ch);
-    } else if (r == kMustStop) {
-      if (c.FileFull && rec_.ContinueInNextFile(ch)) continue;
-      rec_.StopRecording(ch);
-      app_.log.WriteLog("録音停止（中断）" + std::to_string(ch + 1) + " " + c.RecFileName);
-      continue;
-    }
-    if (c.RecLimitFrames >= 1 && c.RecLimitFrames <= c.FramesCaptured) {
-      rec_.StopRecording(ch, false);
-      app_.log.WriteLog("録音停止（終了）" + std::to_string(ch + 1) + " " + c.RecFileName);
+    if (c.IsOpen == 1) ServiceChannel(ch);
+    // A recording that was to hand its device over ended otherwise: the
+    // entry that was due still records, on a device of its own.
+    auto& next = successor_[static_cast<size_t>(ch)];
+    if (c.IsOpen != 1 && next) {
+      Successor s = *std::exchange(next, std::nullopt);
+      for (auto& e : app_.timers.entries()) {
+        if (EntryKey(e) == EntryKey(s.entry)) {
+          Fire(e, s.date);
+          break;
+        }
+      }
     }
   }
+}
+
+void MainTick::ServiceChannel(int ch) {
+  ChannelCapture& c = app_.capture.Channel(ch);
+  app_.capture.ReadPosition(ch);
+  LogDropped(ch, app_.capture.ReadDropped(ch));
+  const int64_t elapsed =
+      c.IsRecording ? std::max<int64_t>(0, static_cast<int64_t>(c.Position) - c.SoundStartFrame) : 0;
+  app_.view[static_cast<size_t>(ch)].timeText =
+      MsToTimeText(std::llround(static_cast<double>(elapsed) * 1000.0 / app_.settings.nFreq), 1);
+  const int r = app_.capture.ServiceCapture(ch);
+  if (r >= 0) {
+    rec_.DrawChannelMeter(ch, r);
+    if (c.IsOpen != 1) rec_.ResetChannelDisplay(ch);
+  } else if (r == kMustStop) {
+    if (c.FileFull && rec_.ContinueInNextFile(ch)) return;
+    rec_.StopRecording(ch);
+    app_.log.WriteLog("録音停止（中断）" + std::to_string(ch + 1) + " " + c.RecFileName);
+    return;
+  }
+  if (c.RecLimitFrames < 1 || c.RecLimitFrames > app_.capture.FramesElapsed(ch)) return;
+  if (rec_.IsTimerRecording(ch) && HandOverAtLimit(ch)) return;
+  rec_.StopRecording(ch, false);
+  app_.log.WriteLog("録音停止（終了）" + std::to_string(ch + 1) + " " + c.RecFileName);
 }
 
 void MainTick::Tick() {
@@ -214,18 +326,19 @@ void MainTick::Tick() {
   DispatchCode(pending);
   const double now = ClampedSecondsSinceMidnight(app_.clock);
   Watchdog(now);
+  WatchClock();
   const platform::CivilTime local = app_.clock.NowLocal();
   const int changed = UpdateClockText(local);
   if (changed == 3) ForgetOldStarts();
-  if (changed != 0) {
+  const bool firstScan = std::exchange(firstScan_, false);
+  if (changed != 0 || firstScan) {
     app_.TimerScanning = 1;
     ScanTimerList(local);
     app_.TimerScanning = 0;
   }
   ServiceChannels();
   for (const auto& text : app_.waveIn.TakeMessages()) app_.log.WriteLog(text, 1);
-  rec_.retention().Step();
-  rec_.NoteTick(app_.clock.NowUtc());
+  rec_.StepRetention();
 }
 
 }  // namespace kavon

@@ -2,9 +2,11 @@
 // The 100 ms main tick: the correction window, the control boxes, the
 // clock correction, control codes, the watchdog, the display clock, the
 // timer list and the service of every open channel, in that order.
+#include <array>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/AppState.h"
 #include "app/RecordingControl.h"
@@ -26,17 +28,45 @@ class MainTick {
   int UpdateClockText(const platform::CivilTime& local);
 
  private:
+  // One display second that a scan covers.
+  struct DueSecond {
+    std::string date;  // yyyy/mm/dd of the display day
+    std::string time;  // hh:mm:ss, hours 24 and up before the day boundary
+    int weekday = 0;   // 1 = Sunday
+  };
+  // A timer entry waiting to take its channel's device over.
+  struct Successor {
+    TimerEntry entry;
+    std::string date;
+  };
+
   int CorrectionRequest(double now) const;
   void PollDevices(int& request, int& pending);
   void DispatchCode(int code);
   void Watchdog(double now);
+  // Compares the wall clock with the steady clock since the last tick.
+  void WatchClock();
   void ScanTimerList(const platform::CivilTime& local);
-  // How many display seconds before now are still to be caught up.
-  int64_t CatchUpWindow(const platform::CivilTime& local);
+  // The display seconds from the last handled one (exclusive) to now, at
+  // most the catch-up window, newest first.
+  std::vector<DueSecond> CatchUpSeconds(const platform::CivilTime& local);
+  DueSecond MakeDueSecond(const std::string& dateTime) const;
+  static bool DueAt(const TimerEntry& e, const DueSecond& s);
+  // Starts entry e due at display second s, on its own device.
+  void Fire(TimerEntry& e, const std::string& date);
+  // e, due `late` seconds ago, finds its channel held by a timer recording:
+  // true when that recording ends where e begins, so e takes its device over.
+  bool QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t late);
+  // At the end of a timer recording: an entry due in the next seconds
+  // (the audio clock may run a little ahead of the wall clock).
+  std::optional<Successor> LookAhead(int ch);
+  bool HandOverAtLimit(int ch);
+  void MarkActive(const TimerEntry& e);
   void ServiceChannels();
+  void ServiceChannel(int ch);
   // Two days on, a start can no longer come round again.
   void ForgetOldStarts();
-  void LogOnce(const std::string& key, const std::string& text);
+  void LogDropped(int ch, int64_t frames);
 
   AppState& app_;
   RecordingControl& rec_;
@@ -46,8 +76,16 @@ class MainTick {
   // second, and the UTC offset then.
   std::string lastHandled_;
   int lastOffset_ = 0;
+  bool firstScan_ = false;  // the second we started in is still to scan
   std::set<std::string> fired_;  // "date time|entry" of every start handled
-  std::set<std::string> logged_;
+  std::array<std::optional<Successor>, kMaxChannels> successor_{};
+  std::optional<platform::SysMs> lastWall_;
+  double lastSteady_ = 0;
+  double stepSeconds_ = 0;  // wall against steady clock over the last tick
 };
+
+// The file-name stamp of a display date and start time:
+// "2024/03/01" and "25:30:00" give "2024-03-01 25_30_00".
+std::string FileStamp(const std::string& date, const std::string& time);
 
 }  // namespace kavon

@@ -13,6 +13,32 @@
 namespace fs = std::filesystem;
 
 namespace kavon {
+namespace {
+
+// The longest file name the file systems we write to take, in bytes, less
+// room for a continuation " (12345)".
+constexpr size_t kMaxNameBytes = 255 - 8;
+
+// text cut to at most bytes, at a UTF-8 character boundary.
+std::string CutUtf8(const std::string& text, size_t bytes) {
+  if (text.size() <= bytes) return text;
+  size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+// stem + tail, the stem's last path part shortened so the name fits.
+std::string FitName(const std::string& stem, const std::string& tail, bool* shortened) {
+  const size_t slash = stem.find_last_of('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const std::string title = stem.substr(start);
+  if (title.size() + tail.size() <= kMaxNameBytes) return stem + tail;
+  if (shortened) *shortened = true;
+  const size_t room = kMaxNameBytes > tail.size() ? kMaxNameBytes - tail.size() : 0;
+  return stem.substr(0, start) + Trim(CutUtf8(title, room)) + tail;
+}
+
+}  // namespace
 
 int LampCode(int ch, int lamp) {
   if (ch >= 0 && ch <= 3) return lamp == 0 ? ch + 1 : ch + 5;
@@ -29,18 +55,48 @@ std::string WithoutWavEnding(const std::string& base) {
 }
 
 RecordingControl::RecordingControl(AppState& app)
-    : app_(app), retention_([this](const fs::path& p) {
-        std::error_code ec;
-        for (int ch = 0; ch < kMaxChannels; ++ch) {
-          const auto& c = app_.capture.Channel(ch);
-          if (c.IsOpen && !c.RecFileName.empty() && fs::equivalent(p, c.RecFileName, ec)) return true;
-          if (!lastRecorded_[static_cast<size_t>(ch)].empty() &&
-              fs::equivalent(p, lastRecorded_[static_cast<size_t>(ch)], ec)) {
-            return true;
-          }
-        }
-        return false;
-      }) {}
+    : app_(app), retention_([this](const fs::path& p) { return IsProtected(p); }) {}
+
+bool RecordingControl::IsProtected(const fs::path& p) {
+  std::error_code ec;
+  for (int ch = 0; ch < kMaxChannels; ++ch) {
+    const auto& c = app_.capture.Channel(ch);
+    if (c.IsOpen && !c.RecFileName.empty() && fs::equivalent(p, c.RecFileName, ec)) return true;
+  }
+  // What this run wrote is judged by the steady clock, which no step of
+  // the wall clock can move.
+  const double keep = app_.settings.DeleteDate * 86400.0;
+  const double now = app_.clock.SteadySeconds();
+  for (const auto& [path, at] : written_) {
+    if (now - at < keep && fs::equivalent(p, path, ec)) return true;
+  }
+  return false;
+}
+
+void RecordingControl::NoteWritten(const std::string& path) {
+  const double now = app_.clock.SteadySeconds();
+  const double keep = std::max(1, app_.settings.DeleteDate) * 86400.0;
+  std::erase_if(written_, [&](const auto& w) { return now - w.second >= keep; });
+  written_[path] = now;
+}
+
+void RecordingControl::NoteClockStep(double seconds) {
+  if (std::abs(seconds) <= kClockStepHoldOff) return;
+  holdRetentionUntil_ = app_.clock.SteadySeconds() + kRetentionSettle;
+  toldHold_ = false;
+}
+
+void RecordingControl::StepRetention() {
+  if (holdRetentionUntil_ && app_.clock.SteadySeconds() < *holdRetentionUntil_) {
+    if (!retention_.Idle() && !toldHold_) {
+      app_.log.WriteLog("古い録音の削除を保留（時計の変更の後、時計が落ち着くまで）", 1);
+      toldHold_ = true;
+    }
+    return;
+  }
+  holdRetentionUntil_.reset();
+  retention_.Step();
+}
 
 std::string RecordingControl::ChannelFolder(int ch) const {
   // An empty folder means the program folder, not whatever the current
@@ -49,12 +105,14 @@ std::string RecordingControl::ChannelFolder(int ch) const {
   return path.empty() ? app_.paths.programFolder : path;
 }
 
-std::string RecordingControl::RecordingFileName(int ch, const std::string& base, int manual) const {
-  std::string stamp = NowText(app_.clock, app_.settings.HourAdjust, 0, 2);
+std::string RecordingControl::RecordingFileName(int ch, const std::string& base, int manual,
+                                                const std::optional<std::string>& stampText,
+                                                bool* shortened) const {
+  std::string stamp = stampText ? *stampText : NowText(app_.clock, app_.settings.HourAdjust, 0, 2);
   if (app_.settings.NumRec >= 1) stamp += "_" + std::to_string(ch + 1);
   const std::string& recPath = app_.settings.RecPath[static_cast<size_t>(ch)];
   if (base.empty() || base == recPath || base == ChannelFolder(ch)) return ChannelFolder(ch) + stamp + ".wav";
-  if (FileExists(EnsureExtension(base, "wav")) || manual == 0) return WithoutWavEnding(base) + " " + stamp + ".wav";
+  if (FileExists(EnsureExtension(base, "wav")) || manual == 0) return FitName(WithoutWavEnding(base), " " + stamp + ".wav", shortened);
   return EnsureExtension(base, "wav");
 }
 
@@ -67,11 +125,14 @@ void RecordingControl::Fail(int ch, const std::string& why, Origin origin) {
   if (origin == Origin::User) app_.messages.push_back(why);
 }
 
-int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin) {
+int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin,
+                                     const std::optional<std::string>& stamp) {
   if (!app_.IsChannel(ch)) return 0;
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen) return 1;
-  c.RecFileName = RecordingFileName(ch, base, manual);
+  bool shortened = false;
+  c.RecFileName = RecordingFileName(ch, base, manual, stamp, &shortened);
+  if (shortened) app_.log.WriteLog("ファイル名を短縮 " + c.RecFileName);
   const std::string folder = SplitPath(c.RecFileName, true, false, false, false, false);
   if (!folder.empty()) MakeDirs(folder);
   if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, c.RecFileName)) {
@@ -83,8 +144,15 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
     Fail(ch, WaveErrorText(app_.waveIn, c.LastError), origin);
     return 0;
   }
+  ShowStarted(ch, origin);
+  return 1;
+}
+
+void RecordingControl::ShowStarted(int ch, Origin origin) {
+  ChannelCapture& c = app_.capture.Channel(ch);
   firstFile_[static_cast<size_t>(ch)] = c.RecFileName;
   fileIndex_[static_cast<size_t>(ch)] = 1;
+  byTimer_[static_cast<size_t>(ch)] = origin == Origin::Timer;
   ChannelView& v = app_.view[static_cast<size_t>(ch)];
   v.recordActive = true;
   v.timeLit = true;
@@ -92,7 +160,29 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
   SetLamp(ch, 0, 1);
   SetLamp(ch, 1, 0);
   app_.log.WriteLog("録音開始 " + std::to_string(ch + 1) + " " + c.RecFileName);
-  return 1;
+}
+
+bool RecordingControl::HandOver(int ch, int64_t limitFrames, const std::string& base, const std::string& stamp) {
+  if (!app_.IsChannel(ch)) return false;
+  ChannelCapture& c = app_.capture.Channel(ch);
+  if (c.IsOpen != 1) return false;
+  const std::string old = c.RecFileName;
+  bool shortened = false;
+  const std::string next = RecordingFileName(ch, base, 0, stamp, &shortened);
+  if (shortened) app_.log.WriteLog("ファイル名を短縮 " + next);
+  const std::string folder = SplitPath(next, true, false, false, false, false);
+  if (!folder.empty()) MakeDirs(folder);
+  if (next == old || !CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, next)) {
+    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next + " ファイルを作成できません", 1);
+    return false;
+  }
+  app_.capture.HandOver(ch, next, limitFrames);
+  app_.log.WriteLog("録音停止（終了）" + std::to_string(ch + 1) + " " + old);
+  NoteWritten(old);
+  ResetChannelDisplay(ch);
+  ScheduleRetention(ch);
+  ShowStarted(ch, Origin::Timer);
+  return true;
 }
 
 bool RecordingControl::ContinueInNextFile(int ch) {
@@ -115,14 +205,7 @@ bool RecordingControl::ContinueInNextFile(int ch) {
 void RecordingControl::ScheduleRetention(int ch) {
   const std::string& path = app_.settings.RecPath[static_cast<size_t>(ch)];
   if (path.empty() || app_.settings.DeleteDate < 1) return;
-  const platform::SysMs now = app_.clock.NowUtc();
-  // After a clock jump of more than a day the file times say nothing about
-  // the age of the recordings: skip this cleanup rather than guess.
-  if (lastTickUtc_ && std::chrono::abs(now - *lastTickUtc_) > std::chrono::hours(24)) {
-    app_.log.WriteLog("古い録音の削除を中止（時計が1日以上ずれた） " + path, 1);
-    return;
-  }
-  retention_.Schedule(path, now - std::chrono::days(app_.settings.DeleteDate), "wav");
+  retention_.Schedule(path, app_.clock.NowUtc() - std::chrono::days(app_.settings.DeleteDate), "wav");
 }
 
 void RecordingControl::StopRecording(int ch, bool keepReturned) {
@@ -130,7 +213,8 @@ void RecordingControl::StopRecording(int ch, bool keepReturned) {
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen != 1) return;
   app_.capture.CloseCapture(ch, keepReturned);
-  lastRecorded_[static_cast<size_t>(ch)] = c.RecFileName;
+  NoteWritten(c.RecFileName);
+  byTimer_[static_cast<size_t>(ch)] = false;
   ResetChannelDisplay(ch);
   ScheduleRetention(ch);
 }
@@ -158,23 +242,15 @@ void RecordingControl::SetLamp(int ch, int lamp, int on) {
 
 void RecordingControl::DrawChannelMeter(int ch, int b) {
   ChannelView& v = app_.view[static_cast<size_t>(ch)];
-  if (b < 0) {
+  const BufferLevels& l = app_.capture.Channel(ch).Levels;
+  if (b < 0 || l.frames <= 0) {
     v.meanDb = {-60, -60};
     v.peakDb = {-110, -110};
     return;
   }
-  const platform::WaveBuffer& buf = app_.capture.Channel(ch).Buffers[static_cast<size_t>(b)];
-  const FrameCount frames = app_.capture.BufFrames();
-  for (int side = 0; side < 2; ++side) {
-    int peak = 0;
-    double power = 0;  // a sum of squares overflows any 32-bit type
-    for (FrameCount i = 0; i < frames; ++i) {
-      const int s = buf.samples[static_cast<size_t>(2 * i + side)];
-      peak = std::max(peak, s < 0 ? -s : s);
-      power += static_cast<double>(s) * s;
-    }
-    v.peakDb[static_cast<size_t>(side)] = LinToDB(peak / 32767.0);
-    v.meanDb[static_cast<size_t>(side)] = power == 0 ? -60 : LinToDB(std::sqrt(power / frames) / 32767.0);
+  for (size_t side = 0; side < 2; ++side) {
+    v.peakDb[side] = LinToDB(l.peak[side] / 32767.0);
+    v.meanDb[side] = l.power[side] == 0 ? -60 : LinToDB(std::sqrt(l.power[side] / l.frames) / 32767.0);
   }
 }
 

@@ -4,6 +4,7 @@
 // the WAV file, opens and closes the capture, sends the lamp codes, shows
 // the channel's state and schedules the deletion of old recordings.
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,11 @@ namespace kavon {
 int LampCode(int ch, int lamp);
 inline constexpr int kLampOff = 100;
 
+// A step of the wall clock larger than this stops the deletion of old
+// recordings until the clock has run steadily for kRetentionSettle seconds.
+inline constexpr double kClockStepHoldOff = 3600;
+inline constexpr double kRetentionSettle = 600;
+
 class RecordingControl {
  public:
   explicit RecordingControl(AppState& app);
@@ -28,8 +34,17 @@ class RecordingControl {
   // (empty when cancelled).
   void ChooseManualFile(int ch, const std::string& confirmedPath);
 
-  // 1 when the channel is open afterwards.
-  int StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin);
+  // 1 when the channel is open afterwards. stamp: the file-name stamp to
+  // use ("2024-03-01 10_00_00") instead of the present moment.
+  int StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin,
+                     const std::optional<std::string>& stamp = std::nullopt);
+  // A timer recording that reached its length hands the open device to
+  // the next timer recording of the channel: logged and lamped as a stop
+  // and a start, with no frame lost between the files. False (the old
+  // recording then stopped as usual) when the new file cannot be made.
+  bool HandOver(int ch, int64_t limitFrames, const std::string& base, const std::string& stamp);
+  // Whether the channel's open recording was started by the timer list.
+  bool IsTimerRecording(int ch) const { return byTimer_[static_cast<size_t>(ch)]; }
   // keepReturned: see WaveFCT::CloseCapture.
   void StopRecording(int ch, bool keepReturned = true);
   void ResetChannelDisplay(int ch);
@@ -40,26 +55,41 @@ class RecordingControl {
   // The meter values of buffer b (-1: empty) for the channel's row.
   void DrawChannelMeter(int ch, int b);
 
-  // The file name StartRecording would use (for tests and the window).
-  std::string RecordingFileName(int ch, const std::string& base, int manual) const;
+  // The file name StartRecording would use (for tests and the window). A
+  // name too long for the file system has its title shortened.
+  std::string RecordingFileName(int ch, const std::string& base, int manual,
+                                const std::optional<std::string>& stamp = std::nullopt,
+                                bool* shortened = nullptr) const;
 
   // The channel's folder; an empty setting means the program folder.
   std::string ChannelFolder(int ch) const;
 
   Retention& retention() { return retention_; }
-  // Clock instant of the last tick, to notice a jump before cleaning up.
-  void NoteTick(platform::SysMs now) { lastTickUtc_ = now; }
+  // The tick's share of the deletion of old recordings; nothing is deleted
+  // for a while after the wall clock was stepped by more than an hour.
+  void StepRetention();
+  // The wall clock moved by `seconds` against the steady clock.
+  void NoteClockStep(double seconds);
 
  private:
   void Fail(int ch, const std::string& why, Origin origin);
   void ScheduleRetention(int ch);
+  // Remembers a file this run wrote, by the steady clock.
+  void NoteWritten(const std::string& path);
+  bool IsProtected(const std::filesystem::path& p);
+  // The start steps shared by StartRecording and HandOver once capture runs.
+  void ShowStarted(int ch, Origin origin);
 
   AppState& app_;
   Retention retention_;
   std::array<std::string, kMaxChannels> firstFile_{};
   std::array<int, kMaxChannels> fileIndex_{};
-  std::array<std::string, kMaxChannels> lastRecorded_{};
-  std::optional<platform::SysMs> lastTickUtc_;
+  std::array<bool, kMaxChannels> byTimer_{};
+  // Files this run wrote and the steady second they were last written: a
+  // step of the wall clock must not make them look old.
+  std::map<std::string, double> written_;
+  std::optional<double> holdRetentionUntil_;  // steady seconds
+  bool toldHold_ = false;
 };
 
 // A timer title made safe to stand in a path: no separators, no "..".

@@ -37,6 +37,12 @@ class SettingsStore {
   void WriteIniValue(const std::string& key, const std::string& value, const std::string& app = "",
                      const std::string& section = "");
 
+  // Writes between these are saved together, in one replacement per file.
+  void BeginBatch() { backend_.BeginBatch(); }
+  void EndBatch() {
+    if (!backend_.EndBatch()) writeFailed_ = true;
+  }
+
   // True once a write has failed (for one message to the user).
   bool WriteFailed() const { return writeFailed_; }
 
@@ -46,6 +52,18 @@ class SettingsStore {
 
   platform::SettingsBackend& backend_;
   bool writeFailed_ = false;
+};
+
+// Holds the store's writes for the life of the object.
+class SettingsBatch {
+ public:
+  explicit SettingsBatch(SettingsStore& store) : store_(store) { store_.BeginBatch(); }
+  ~SettingsBatch() { store_.EndBatch(); }
+  SettingsBatch(const SettingsBatch&) = delete;
+  SettingsBatch& operator=(const SettingsBatch&) = delete;
+
+ private:
+  SettingsStore& store_;
 };
 
 }  // namespace kavon

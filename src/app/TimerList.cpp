@@ -41,6 +41,10 @@ bool IsClockShape(const std::string& t) {
 
 }  // namespace
 
+std::string EntryKey(const TimerEntry& e) {
+  return e.Date + "|" + e.StartTime + "|" + std::to_string(e.WeekMask) + "|" + std::to_string(e.Ch) + "|" + e.FileTitle;
+}
+
 bool TimerEntry::IsFireable() const { return IsClockShape(StartTime) && Length >= 1; }
 
 std::string NormalizeStartTime(const std::string& text) {
@@ -84,6 +88,8 @@ bool TimerList::InputTimer(const std::string& path) {
     return false;
   }
   std::string text = buf.str();
+  // Editors save UTF-8 with a byte order mark; it is not part of the first field.
+  while (StartsWith(text, "\xEF\xBB\xBF")) text.erase(0, 3);
   if (!IsValidUtf8(text)) {
     if (auto utf8 = platform::Cp932ToUtf8(text)) text = std::move(*utf8);
   }
@@ -105,11 +111,46 @@ bool TimerList::InputTimer(const std::string& path) {
   if (skipped > kMaxSkipLogs) {
     log_.WriteLog("タイマー行を読み飛ばし " + path + " 計" + std::to_string(skipped), 1);
   }
+  if (read.empty() && skipped > 0) {
+    // Not a timer list at all (a binary file, another format): keep ours.
+    log_.WriteLog("タイマー読込エラー " + path + " 読める行がありません", 1);
+    return false;
+  }
   entries_ = std::move(read);
+  modified_ = false;
   return true;
 }
 
+FileVersion FileVersionOf(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const auto st = fs::status(path, ec);
+  FileVersion v;
+  if (ec || !fs::exists(st)) return v;
+  v.exists = true;
+  v.regular = fs::is_regular_file(st);
+  if (!v.regular) return v;
+  v.size = fs::file_size(path, ec);
+  const auto t = fs::last_write_time(path, ec);
+  if (!ec) v.modified = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+  return v;
+}
+
 bool TimerList::OutputTimer(const std::string& path) {
+  // Whatever the old file held, lines we could not read among it, stays
+  // recoverable.
+  if (FileExists(path)) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream old;
+    old << in.rdbuf();
+    const std::string error = platform::ReplaceFileAtomically(path + ".bak", old.str());
+    if (!error.empty()) {
+      log_.WriteLog("タイマー保存エラー " + error, 1);
+      return false;
+    }
+    log_.WriteLog("タイマーの前の内容を保存 " + path + ".bak");
+  }
+  modified_ = false;
   if (entries_.empty()) {
     if (DeleteFileForce(path)) return true;
     log_.WriteLog("タイマー保存エラー " + path, 1);

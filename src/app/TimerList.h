@@ -27,6 +27,9 @@ struct TimerEntry {
   bool IsFireable() const;
 };
 
+// What tells one entry from another (everything but Ref, Length and Active).
+std::string EntryKey(const TimerEntry& e);
+
 // A "5:00:00" start becomes "05:00:00"; other texts stay as they are.
 std::string NormalizeStartTime(const std::string& text);
 // Reads one line of the file into entry; false for a line of fewer than
@@ -44,14 +47,32 @@ class TimerList {
 
   // Replaces the list by the file's entries when the whole file was read. A
   // missing file leaves the list as it was and counts as success; a file
-  // that cannot be read leaves the list as it was, logs why and gives false.
+  // that cannot be read, or of whose lines none could be read, leaves the
+  // list as it was, logs why and gives false.
   bool InputTimer(const std::string& path);
   // Replaces the file atomically by the list; an empty list leaves no file.
+  // The file it replaces is first kept as path + ".bak".
   bool OutputTimer(const std::string& path);
+
+  // Whether the program changed the list since it was read or written:
+  // only then is the user's file written back.
+  bool Modified() const { return modified_; }
+  void MarkModified() { modified_ = true; }
 
  private:
   Log& log_;
   std::vector<TimerEntry> entries_;
+  bool modified_ = false;
 };
+
+// What identifies a version of a file on disk, to notice edits.
+struct FileVersion {
+  bool exists = false;
+  bool regular = false;
+  uintmax_t size = 0;
+  int64_t modified = 0;  // nanoseconds of the last write
+  bool operator==(const FileVersion&) const = default;
+};
+FileVersion FileVersionOf(const std::string& path);
 
 }  // namespace kavon

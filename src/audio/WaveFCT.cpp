@@ -33,6 +33,19 @@ DetectionParams ComputeDetection(const CaptureSettings& s) {
   return p;
 }
 
+BufferLevels MeasureLevels(const int16_t* samples, FrameCount frames) {
+  BufferLevels l;
+  l.frames = frames;
+  for (FrameCount i = 0; i < frames; ++i) {
+    for (size_t side = 0; side < 2; ++side) {
+      const int v = samples[2 * i + static_cast<FrameCount>(side)];
+      l.peak[side] = std::max(l.peak[side], v < 0 ? -v : v);
+      l.power[side] += static_cast<double>(v) * v;  // a sum of squares overflows any 32-bit type
+    }
+  }
+  return l;
+}
+
 WaveFCT::WaveFCT(platform::WaveIn& wave, Log& log) : wave_(wave), log_(log) { SetFormat(settings_); }
 
 void WaveFCT::SetFormat(const CaptureSettings& settings) {
@@ -63,20 +76,27 @@ void WaveFCT::CloseDevice(ChannelCapture& c) {
   c.hWaveIn = 0;
 }
 
+void WaveFCT::ResetRecording(ChannelCapture& c) {
+  c.IsRecording = c.UseMuonIn ? 0 : 1;
+  c.SilentRun = c.FramesWritten = c.FileFramesWritten = c.FramesCaptured = c.SoundStartFrame = 0;
+  c.FramesDropped = 0;
+  c.FileFull = false;
+  c.Carry.clear();
+  c.WriteFailures = 0;
+  c.StoppedOnSilence = false;
+}
+
 int WaveFCT::OpenCapture(int ch) {
   if (ch < 0 || ch >= kEngineChannels) return 0;
   ChannelCapture& c = Channel(ch);
   if (c.IsOpen) return 0;
   detection_ = ComputeDetection(settings_);
-  c.IsRecording = c.UseMuonIn ? 0 : 1;
-  c.SilentRun = c.FramesWritten = c.FileFramesWritten = c.FramesCaptured = c.SoundStartFrame = 0;
+  ResetRecording(c);
   c.NextBuf = 0;
   c.Position = 0;
-  c.FileFull = false;
-  c.Carry.clear();
-  c.WriteFailures = 0;
+  c.DeviceDropped = 0;
   c.DeviceLost = false;
-  c.StoppedOnSilence = false;
+  c.Overflow.clear();
   c.Disk.CurrentSize = 0;
   c.Disk.FileName.clear();
   c.Disk.BufSize = int64_t{settings_.nFreq} * kBytesPerFrame * 4;
@@ -175,6 +195,31 @@ bool WaveFCT::DetectStop(int ch, const int16_t* s, FrameCount frames, FrameCount
 
 int WaveFCT::ServiceCapture(int ch) { return ServiceBuffer(ch, true); }
 
+bool WaveFCT::ProcessFrames(int ch, int16_t* samples, FrameCount frames, int& result) {
+  ChannelCapture& c = Channel(ch);
+  FrameCount first = 0;
+  FrameCount count = c.IsRecording ? frames : 0;
+  if (!c.IsRecording) DetectStart(c, samples, frames, first, count);
+  if (!c.UseMuonOut) {
+    c.SilentRun = 0;
+  } else if (c.IsRecording && DetectStop(ch, samples, frames, first, count, result)) {
+    return true;
+  }
+  if (!c.IsRecording || count <= 0) return false;
+  const FrameCount fit = std::max<FrameCount>(0, maxFrames_ - c.FileFramesWritten);
+  if (count > fit) {
+    // Keep the file within its 32-bit sizes; the rest starts the next file.
+    c.Carry.assign(samples + 2 * (first + fit), samples + 2 * (first + count));
+    count = fit;
+    c.FileFull = true;
+    result = kMustStop;
+  }
+  if (count > 0) WriteDiskBuffer(ch, samples + 2 * first, count * kBytesPerFrame, c.RecFileName, 0);
+  c.FramesWritten += count;
+  c.FileFramesWritten += count;
+  return false;
+}
+
 int WaveFCT::ServiceBuffer(int ch, bool requeue) {
   if (ch < 0 || ch >= kEngineChannels) return 0;
   ChannelCapture& c = Channel(ch);
@@ -194,41 +239,66 @@ int WaveFCT::ServiceBuffer(int ch, bool requeue) {
   const FrameCount frames = std::min<FrameCount>(buf.bytesRecorded.load() / kBytesPerFrame, bufFrames_);
   int16_t* samples = buf.samples.data();
   ApplyGain(c, samples, frames);
-
-  FrameCount first = 0;
-  FrameCount count = c.IsRecording ? frames : 0;
-  if (!c.IsRecording) DetectStart(c, samples, frames, first, count);
-  if (!c.UseMuonOut) {
-    c.SilentRun = 0;
-  } else if (c.IsRecording && DetectStop(ch, samples, frames, first, count, result)) {
-    return kMustStop;
+  c.Levels = MeasureLevels(samples, frames);
+  // A recording never takes more than its length; what lies beyond waits
+  // for the recording that may take the device over.
+  FrameCount take = frames;
+  if (c.RecLimitFrames >= 1) {
+    take = std::clamp<FrameCount>(c.RecLimitFrames - FramesElapsed(ch), 0, frames);
+    c.Overflow.insert(c.Overflow.end(), samples + 2 * take, samples + 2 * frames);
   }
-  if (c.IsRecording && count > 0) {
-    const FrameCount fit = std::max<FrameCount>(0, maxFrames_ - c.FileFramesWritten);
-    if (count > fit) {
-      // Keep the file within its 32-bit sizes; the rest starts the next file.
-      c.Carry.assign(samples + 2 * (first + fit), samples + 2 * (first + count));
-      count = fit;
-      c.FileFull = true;
-      result = kMustStop;
-    }
-    if (count > 0) WriteDiskBuffer(ch, samples + 2 * first, count * kBytesPerFrame, c.RecFileName, 0);
-    c.FramesWritten += count;
-    c.FileFramesWritten += count;
-  }
+  if (ProcessFrames(ch, samples, take, result)) return kMustStop;
   const platform::WaveResult queued = requeue ? wave_.AddBuffer(c.hWaveIn, &buf) : platform::kWaveOk;
   if (queued != platform::kWaveOk) {
+    // The buffer is ours again and already written: it must not look
+    // returned-and-unread to the close that follows.
+    buf.flags.store(platform::kBufferPrepared, std::memory_order_relaxed);
     log_.WriteLog("ServiceCapture AddBuffer err pl=" + std::to_string(ch) + " FN=" + c.RecFileName + " r=" +
                       std::to_string(queued),
                   1);
     result = kMustStop;
   }
-  c.FramesCaptured += frames;
+  c.FramesCaptured += take;
   if (c.FileFramesWritten >= maxFrames_) {
     c.FileFull = true;
     result = kMustStop;
   }
   return result;
+}
+
+FrameCount WaveFCT::FramesElapsed(int ch) const {
+  const ChannelCapture& c = Channel(ch);
+  return c.FramesCaptured + c.FramesDropped;
+}
+
+FrameCount WaveFCT::ReadDropped(int ch) {
+  ChannelCapture& c = Channel(ch);
+  if (!c.IsOpen) return 0;
+  const uint64_t total = wave_.DroppedFrames(c.hWaveIn);
+  if (total <= c.DeviceDropped) return 0;
+  const auto delta = static_cast<FrameCount>(total - c.DeviceDropped);
+  c.DeviceDropped = total;
+  c.FramesDropped += delta;
+  return delta;
+}
+
+int WaveFCT::HandOver(int ch, const std::string& fileName, FrameCount limitFrames) {
+  if (ch < 0 || ch >= kEngineChannels) return 0;
+  ChannelCapture& c = Channel(ch);
+  if (!c.IsOpen) return 0;
+  WriteDiskBuffer(ch, nullptr, 0, c.RecFileName, 1);
+  std::vector<int16_t> next = std::move(c.Overflow);
+  c.Overflow.clear();
+  ResetRecording(c);
+  c.RecFileName = fileName;
+  c.RecLimitFrames = limitFrames;
+  WriteDiskBuffer(ch, nullptr, 0, fileName, 0);
+  const auto frames = static_cast<FrameCount>(next.size() / 2);
+  const FrameCount take = limitFrames >= 1 ? std::min(frames, limitFrames) : frames;
+  int result = 0;
+  ProcessFrames(ch, next.data(), take, result);
+  c.FramesCaptured += take;
+  return 1;
 }
 
 int WaveFCT::WriteDiskBuffer(int ch, const void* src, int64_t byteLen, const std::string& fileName, int flush) {
@@ -322,6 +392,7 @@ void WaveFCT::CloseCapture(int ch, bool keepReturned) {
   c.IsOpen = 0;
   c.FramesCaptured = 0;
   c.Carry.clear();
+  c.Overflow.clear();
 }
 
 }  // namespace kavon

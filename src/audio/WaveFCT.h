@@ -43,6 +43,15 @@ struct DetectionParams {
 };
 DetectionParams ComputeDetection(const CaptureSettings& s);
 
+// Peak and power of each side of one buffer, for the meter. Taken before
+// the buffer goes back to the device, which may refill it at once.
+struct BufferLevels {
+  std::array<int, 2> peak{};        // largest magnitude, left and right
+  std::array<double, 2> power{};    // sum of squares
+  FrameCount frames = 0;
+};
+BufferLevels MeasureLevels(const int16_t* samples, FrameCount frames);
+
 struct DiskBuffer {
   std::string FileName;
   int64_t CurrentSize = 0;
@@ -79,6 +88,14 @@ struct ChannelCapture {
   // did not fit wait in Carry for the next file.
   bool FileFull = false;
   std::vector<int16_t> Carry;
+  // Frames captured beyond RecLimitFrames: they belong to the recording
+  // that takes the device over, if any (see HandOver).
+  std::vector<int16_t> Overflow;
+  // Frames the device dropped (overruns, stalls) during this recording;
+  // they count toward its length, so it ends on time.
+  FrameCount FramesDropped = 0;
+  uint64_t DeviceDropped = 0;  // the device's own total at the last reading
+  BufferLevels Levels;         // of the last buffer serviced
   int WriteFailures = 0;
   bool DeviceLost = false;
   // The recording ended on silence: nothing after the run is written.
@@ -117,12 +134,26 @@ class WaveFCT {
   // Appends bytes for fileName to the disk buffer, writing held bytes out
   // first when the file changes, on flush or when full. 1 accepted, 0 not.
   int WriteDiskBuffer(int ch, const void* src, int64_t byteLen, const std::string& fileName, int flush);
+  // Ends the current recording at its length and goes on in fileName
+  // (already created with its header) on the same open device: the first
+  // frame of the new file is the one after the last frame of the old. The
+  // new recording starts as a fresh one (detection, counters) with the
+  // given limit. 1 on success.
+  int HandOver(int ch, const std::string& fileName, FrameCount limitFrames);
   // Reads the device position into Channel(ch).Position; false on failure.
   bool ReadPosition(int ch);
+  // Frames the device dropped since the last call; added to FramesDropped.
+  FrameCount ReadDropped(int ch);
+  // Frames of the recording's length used up: captured plus dropped.
+  FrameCount FramesElapsed(int ch) const;
 
  private:
   // One returned buffer; requeue false while closing after a reset.
   int ServiceBuffer(int ch, bool requeue);
+  // Detection and the disk buffer for frames of the current recording;
+  // true when a stop on silence has already cut the file.
+  bool ProcessFrames(int ch, int16_t* samples, FrameCount frames, int& result);
+  void ResetRecording(ChannelCapture& c);
   void ApplyGain(ChannelCapture& c, int16_t* samples, FrameCount frames) const;
   bool DetectStart(ChannelCapture& c, const int16_t* samples, FrameCount frames, FrameCount& first, FrameCount& count) const;
   // Stop detection; true when it ended the call itself (the cut).

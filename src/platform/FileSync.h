@@ -11,4 +11,9 @@ namespace kavon::platform {
 // Returns an empty text on success, else the reason.
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
+// Removes the temporary files of ReplaceFileAtomically ("name.tmp1234")
+// that a crash left in folder, for targets whose names end in suffix; our
+// own process's files are left alone. Returns how many were removed.
+int RemoveStaleTemporaries(const std::string& folder, const std::string& suffix);
+
 }  // namespace kavon::platform

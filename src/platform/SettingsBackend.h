@@ -16,6 +16,11 @@ class SettingsBackend {
   // False when the value could not be stored (the old value stays).
   virtual bool Write(const std::string& app, const std::string& section, const std::string& key,
                      const std::string& value) = 0;
+  // Between these, writes may be held and saved together at the end (the
+  // defaults written at the first start are one save, not one per key).
+  // EndBatch is false when that save failed.
+  virtual void BeginBatch() {}
+  virtual bool EndBatch() { return true; }
 };
 
 }  // namespace kavon::platform

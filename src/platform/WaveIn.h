@@ -111,6 +111,9 @@ class WaveIn {
   // kWaveOk while the device delivers; kWaveDeviceLost once it has failed
   // for good (no further buffer will come back).
   virtual WaveResult Status(WaveHandle handle) = 0;
+  // Frames the device dropped since Start because no buffer was ready for
+  // them (overruns, a stalled process); 0 when it cannot tell.
+  virtual uint64_t DroppedFrames(WaveHandle /*handle*/) { return 0; }
   // Text for a result code, in the user's language.
   virtual std::string ErrorText(WaveResult code) = 0;
   // What the device side noticed since the last call (overruns recovered,

@@ -3,6 +3,7 @@
 // temporary folder, simulated devices and a fake clock. Days of schedule run
 // in seconds.
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -69,6 +70,14 @@ struct AppFixture {
   ChannelCapture& channel(int ch) { return state().capture.Channel(ch); }
   std::string LogText(const std::string& day = "20240301") { return ReadWholeFile(dir.File("log/kavon" + day + ".log")); }
   std::string ErrText(const std::string& day = "20240301") { return ReadWholeFile(dir.File("log/kavon" + day + ".err")); }
+  // Every day's error log, for tests whose clock is not 1 March 2024.
+  std::string AllErrText() {
+    std::string all;
+    for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) {
+      if (e.path().extension() == ".err") all += ReadWholeFile(e.path().string());
+    }
+    return all;
+  }
 };
 
 // Occurrences of needle in hay.

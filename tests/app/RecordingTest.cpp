@@ -75,9 +75,9 @@ TEST(Recording, FailedStartsAreLoggedAndShownNeverBoxedForUnattendedStarts) {
 TEST(Recording, MeterValuesOfABuffer) {
   AppFixture f("NumRec=0\n");
   f.Load();
-  auto& b = f.channel(0).Buffers[0];
-  b.samples.assign(static_cast<size_t>(f.state().capture.BufFrames()) * 2, 0);
-  for (size_t i = 0; i < b.samples.size(); i += 2) b.samples[i] = -32768;  // full scale left, silent right
+  std::vector<int16_t> samples(static_cast<size_t>(f.state().capture.BufFrames()) * 2, 0);
+  for (size_t i = 0; i < samples.size(); i += 2) samples[i] = -32768;  // full scale left, silent right
+  f.channel(0).Levels = MeasureLevels(samples.data(), f.state().capture.BufFrames());
   f.app->recording().DrawChannelMeter(0, 0);
   const ChannelView& v = f.state().view[0];
   EXPECT_NEAR(v.peakDb[0], 20 * std::log10(32768.0 / 32767.0), 1e-9);  // no 16-bit overflow of |-32768|
@@ -164,18 +164,38 @@ TEST(Recording, RetentionDeletesOldRecordingsButNeverOpenOnesOrAfterAClockJump) 
   EXPECT_TRUE(std::filesystem::exists(folder + "/fresh.wav"));
   EXPECT_TRUE(std::filesystem::exists(f.channel(1).RecFileName));
 
-  // The clock jumps three days: the next stop deletes nothing.
-  test::WriteWholeFile(folder + "/old2.wav", "x");
-  test::AgeFile(folder + "/old2.wav", 49);
-  f.clock.SetUtc(f.clock.NowUtc() + std::chrono::hours(72));
-  f.app->recording().RecButtonClick(1, 1);
-  f.Run(0.5);
-  EXPECT_TRUE(std::filesystem::exists(folder + "/old2.wav"));
-  bool logged = false;
-  for (const auto& e : std::filesystem::directory_iterator(f.dir.File("log"))) {
-    if (e.path().extension() == ".err") logged |= Count(test::ReadWholeFile(e.path().string()), "古い録音の削除を中止") > 0;
+}
+
+TEST(Recording, AForwardClockStepNeverMakesRecentRecordingsOld) {
+  AppFixture f("NumRec=0\nDeleteDate=1\nRecPath_1=$HOME/rec\n");
+  f.clock.SetUtc(std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now()));
+  const std::string folder = f.dir.File("rec");
+  f.Load();
+  std::vector<std::string> ours;
+  for (const double gapHours : {11.0, 59.0 / 60, 1.0 / 60}) {  // recorded 12 h, 1 h and 1 min before the step
+    f.app->recording().RecButtonClick(0, 0);
+    f.Run(1);
+    ours.push_back(f.channel(0).RecFileName);
+    f.app->recording().RecButtonClick(0, 1);
+    f.clock.Advance(gapHours * 3600);
   }
-  EXPECT_TRUE(logged);
+  f.Run(1);
+  test::WriteWholeFile(folder + "/before.wav", "x");  // a recording of an earlier run
+  f.app->recording().RecButtonClick(0, 0);
+  // The clock is put three days forward: what we wrote now looks that old.
+  f.clock.SetUtc(f.clock.NowUtc() + std::chrono::hours(72));
+  f.Run(1);
+  f.app->recording().RecButtonClick(0, 1);
+  f.Run(2);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/before.wav"));  // nothing goes while the clock settles
+  f.Run(kRetentionSettle + 5);
+  f.app->recording().RecButtonClick(0, 0);
+  f.Run(1);
+  f.app->recording().RecButtonClick(0, 1);
+  f.Run(1);
+  for (const auto& file : ours) EXPECT_TRUE(std::filesystem::exists(file)) << file;
+  EXPECT_FALSE(std::filesystem::exists(folder + "/before.wav"));
+  EXPECT_EQ(Count(f.AllErrText(), "古い録音の削除を保留"), 1);
 }
 
 }  // namespace

@@ -83,6 +83,69 @@ TEST(Tick, WeeklyEntryInTheNightAndTheLengthLimit) {
   EXPECT_NE(f.LogText("20240302").find("録音開始（タイマー）1 " + f.dir.File("Late Show")), std::string::npos);
 }
 
+TEST(Tick, BackToBackEntriesHandTheDeviceOverWithoutAGap) {
+  // 22050 Hz makes buffers of 5512 frames, which do not divide 3 s.
+  for (const int rate : {44100, 22050}) {
+    SCOPED_TRACE(rate);
+    test::TempDir src;
+    test::RampWav(src.File("ramp.wav"), 40 * 44100);
+    AppFixture f("NumRec=0\nnFreq=" + std::to_string(rate) + "\n", {{"Ramp", platform::SimSource::Wav(src.File("ramp.wav"))}});
+    std::string lines;
+    for (int i = 0; i < 6; ++i) lines += "\"0\",\"3\",\"2024/03/01\",\"10:00:" + Pad(3 * i, 2) + "\",\"0\",\"\",\"P\"\r\n";
+    WriteTimer(f, lines);
+    f.clock.SetLocal(2024, 3, 1, 10, 0, 0, 30);
+    f.Load();  // the entry due in the very second we start fires
+    f.Run(22);
+    int64_t next = 0;
+    for (int i = 0; i < 6; ++i) {
+      const std::string file = f.dir.File("P 2024-03-01 10_00_" + Pad(3 * i, 2) + ".wav");
+      const auto samples = test::Samples(file);
+      ASSERT_EQ(samples.size(), static_cast<size_t>(3 * rate * 2)) << file;
+      test::ExpectRamp(samples, next);  // the frame after the last of the file before
+      next += 3 * rate;
+    }
+    const std::string log = f.LogText();
+    EXPECT_EQ(TimerStarts(log), 6);
+    EXPECT_EQ(Count(log, "録音停止（終了）1 "), 6);
+    EXPECT_EQ(f.sim->OpenHandles(), 0);
+  }
+}
+
+TEST(Tick, HandOverKeepsLampsEntriesAndTheOverlapRule) {
+  AppFixture f("NumRec=1\n");
+  WriteTimer(f,
+             "\"0\",\"5\",\"2024/03/01\",\"10:00:01\",\"0\",\"\",\"A\"\r\n"
+             "\"0\",\"5\",\"2024/03/01\",\"10:00:06\",\"0\",\"\",\"B\"\r\n"
+             "\"0\",\"5\",\"2024/03/01\",\"10:00:08\",\"0\",\"\",\"RunsOn\"\r\n"  // B still runs: no start
+             "\"1\",\"30\",\"2024/03/01\",\"10:00:20\",\"0\",\"\",\"C\"\r\n");
+  f.Load();
+  f.Run(5.5);
+  f.hid.lamps.clear();
+  f.Run(1);  // A ends, B begins on the same device
+  EXPECT_EQ(f.hid.lamps, (std::vector<int>{101, 5, 1, 105}));
+  EXPECT_EQ(f.state().timers.entries()[0].Active, 0);
+  EXPECT_EQ(f.state().timers.entries()[1].Active, 1);
+  f.Run(10);
+  EXPECT_EQ(TimerStarts(f.LogText()), 2);
+  // A manual recording is never handed over.
+  f.app->recording().RecButtonClick(1, 0);
+  f.Run(10);
+  EXPECT_EQ(TimerStarts(f.LogText()), 2);
+  EXPECT_EQ(f.state().timers.entries()[3].Active, 0);
+}
+
+TEST(Tick, ALateTickAcrossTheDayBoundaryCatchesTheLastSecondsOfTheDayBefore) {
+  AppFixture f("NumRec=0\n");
+  WriteTimer(f, "\"0\",\"10\",\"2024/02/29\",\"28:59:59\",\"0\",\"\",\"Night\"\r\n");
+  f.clock.SetLocal(2024, 3, 1, 4, 59, 58, 500);
+  f.Load();
+  f.app->Tick();
+  f.clock.AdvanceMs(3000);  // held up until 05:00:01.5 of the next display day
+  f.app->Tick();
+  EXPECT_EQ(f.channel(0).IsOpen, 1);
+  EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Night 2024-03-01 05_00_01.wav"));
+}
+
 TEST(Tick, AFailedOrBusyStartFiresOnceAndIsNotMarkedActive) {
   AppFixture f("NumRec=1\n");
   WriteTimer(f,

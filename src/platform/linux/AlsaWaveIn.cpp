@@ -83,7 +83,7 @@ struct AlsaWaveIn::Stream {
   std::atomic<bool> lost{false};
   std::thread thread;
   uint64_t readFrames = 0;
-  uint64_t lostFrames = 0;
+  std::atomic<uint64_t> lostFrames{0};
   std::chrono::steady_clock::time_point started;
   int injectError = 0;
   uint64_t injectAfter = 0;
@@ -148,6 +148,7 @@ WaveResult AlsaWaveIn::Open(WaveHandle* handle, int deviceId, const WaveFormat& 
       return kWaveBadDeviceId;
     }
   }
+  lastOpenDetail_.clear();
   snd_pcm_t* pcm = nullptr;
   int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
   if (err < 0) {
@@ -235,6 +236,23 @@ void AlsaWaveIn::StopReader(Stream& s) {
   if (s.thread.joinable()) s.thread.join();
 }
 
+int AlsaWaveIn::Recover(Stream& s, int error) {
+  // As snd_pcm_recover does: a suspended stream is resumed where it stood
+  // and runs on by itself; only a stream that had to be prepared again needs
+  // starting. Starting a running stream fails and would end the recording.
+  int err = error;
+  if (error == -ESTRPIPE) {
+    err = snd_pcm_resume(s.pcm);
+    for (int tries = 0; err == -EAGAIN && tries < 50 && s.running; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs));
+      err = snd_pcm_resume(s.pcm);
+    }
+  }
+  if (err < 0) err = snd_pcm_prepare(s.pcm);
+  if (err >= 0 && snd_pcm_state(s.pcm) == SND_PCM_STATE_PREPARED) err = snd_pcm_start(s.pcm);
+  return err;
+}
+
 void AlsaWaveIn::Reader(Stream& s) {
   const uint32_t rate = s.format.samplesPerSec;
   while (s.running) {
@@ -256,6 +274,8 @@ void AlsaWaveIn::Reader(Stream& s) {
     snd_pcm_sframes_t n = 0;
     if (s.injectError != 0 && s.readFrames >= s.injectAfter) {
       n = -s.injectError;
+      // An overrun or a suspend happens once; a lost device stays lost.
+      if (n == -EPIPE || n == -ESTRPIPE) s.injectError = 0;
     } else {
       if (s.injectError != 0) want = std::min<snd_pcm_uframes_t>(want, s.injectAfter - s.readFrames);
       n = snd_pcm_readi(s.pcm, target, want);
@@ -267,15 +287,10 @@ void AlsaWaveIn::Reader(Stream& s) {
     if (n == -EPIPE || n == -ESTRPIPE) {
       const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - s.started).count();
       const auto expected = static_cast<uint64_t>(elapsed * rate);
-      const uint64_t lostNow = expected > s.readFrames + s.lostFrames ? expected - s.readFrames - s.lostFrames : 0;
+      const uint64_t lost = s.lostFrames.load();
+      const uint64_t lostNow = expected > s.readFrames + lost ? expected - s.readFrames - lost : 0;
       s.lostFrames += lostNow;
-      int err = n == -ESTRPIPE ? snd_pcm_resume(s.pcm) : -EPIPE;
-      for (int tries = 0; err == -EAGAIN && tries < 50 && s.running; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs));
-        err = snd_pcm_resume(s.pcm);
-      }
-      if (err < 0) err = snd_pcm_prepare(s.pcm);
-      if (err >= 0) err = snd_pcm_start(s.pcm);
+      const int err = Recover(s, static_cast<int>(n));
       if (err >= 0) {
         Note(std::string(n == -EPIPE ? "録音デバイスのオーバーランから回復 " : "録音デバイスの休止から回復 ") + s.pcmName +
              " 失われたフレーム " + std::to_string(lostNow));
@@ -359,9 +374,17 @@ WaveResult AlsaWaveIn::Status(WaveHandle handle) {
   return s->lost ? kWaveDeviceLost : kWaveOk;
 }
 
+uint64_t AlsaWaveIn::DroppedFrames(WaveHandle handle) {
+  std::lock_guard lock(mutex_);
+  Stream* s = Find(handle);
+  return s ? s->lostFrames.load() : 0;
+}
+
 std::string AlsaWaveIn::ErrorText(WaveResult code) {
   std::string text = StandardWaveErrorText(code);
-  if (!lastOpenDetail_.empty()) text += "（" + lastOpenDetail_ + "）";
+  // The detail belongs to the one failed open it describes.
+  const std::string detail = std::exchange(lastOpenDetail_, {});
+  if (!detail.empty()) text += "（" + detail + "）";
   return text;
 }
 

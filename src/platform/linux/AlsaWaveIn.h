@@ -43,6 +43,7 @@ class AlsaWaveIn : public WaveIn {
   WaveResult Close(WaveHandle handle) override;
   WaveResult Position(WaveHandle handle, uint64_t* samples) override;
   WaveResult Status(WaveHandle handle) override;
+  uint64_t DroppedFrames(WaveHandle handle) override;
   std::string ErrorText(WaveResult code) override;
   std::vector<std::string> TakeMessages() override;
 
@@ -58,6 +59,8 @@ class AlsaWaveIn : public WaveIn {
  private:
   struct Stream;
   void Reader(Stream& s);
+  // Brings a stream back after an overrun (-EPIPE) or a suspend (-ESTRPIPE).
+  int Recover(Stream& s, int error);
   void StopReader(Stream& s);
   void Note(const std::string& text);
   Stream* Find(WaveHandle h);    // with mutex_ held

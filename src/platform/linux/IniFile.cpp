@@ -17,12 +17,6 @@ std::string Trim(const std::string& s) {
   return s.substr(first, last - first + 1);
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 // The section name of a "[name]" line, or nullopt for any other line.
 std::optional<std::string> SectionOf(const std::string& line) {
   const std::string t = Trim(line);
@@ -39,17 +33,30 @@ std::optional<std::pair<std::string, std::string>> EntryOf(const std::string& li
   return std::make_pair(key, Trim(line.substr(eq + 1)));
 }
 
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string IndexKey(const std::string& section, const std::string& key) { return Lower(section) + "\n" + Lower(key); }
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
 }  // namespace
 
 IniDocument IniDocument::Parse(const std::string& text) {
   IniDocument doc;
-  std::string body = text;
-  if (body.rfind("\xEF\xBB\xBF", 0) == 0) body.erase(0, 3);
-  std::istringstream in(body);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    doc.lines_.push_back(line);
+  std::string_view body = text;
+  while (body.substr(0, kBom.size()) == kBom) body.remove_prefix(kBom.size());
+  size_t begin = 0;
+  while (begin < body.size()) {
+    size_t end = body.find('\n', begin);
+    if (end == std::string_view::npos) end = body.size();
+    std::string_view line = body.substr(begin, end - begin);
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    doc.lines_.emplace_back(line);
+    begin = end + 1;
   }
   return doc;
 }
@@ -60,83 +67,131 @@ std::string IniDocument::Serialize() const {
   return out;
 }
 
-std::optional<std::string> IniDocument::Get(const std::string& section,
-                                            const std::string& key) const {
-  bool inSection = false;
-  for (const auto& line : lines_) {
-    if (auto s = SectionOf(line)) {
-      inSection = EqualNoCase(*s, section);
-      continue;
-    }
-    if (!inSection) continue;
-    auto entry = EntryOf(line);
-    if (entry && EqualNoCase(entry->first, key)) return entry->second;
-  }
-  return std::nullopt;
-}
-
-void IniDocument::Set(const std::string& section, const std::string& key,
-                      const std::string& value) {
-  const std::string newLine = key + "=" + value;
-  bool inSection = false;
-  std::optional<size_t> sectionEnd;  // index after the last line of the section
+const IniDocument::Index& IniDocument::Indexed() const {
+  if (index_) return *index_;
+  Index index;
+  std::string section;
+  bool haveSection = false;
   for (size_t i = 0; i < lines_.size(); ++i) {
     if (auto s = SectionOf(lines_[i])) {
-      inSection = EqualNoCase(*s, section);
-      if (inSection) sectionEnd = i + 1;
+      section = Lower(*s);
+      haveSection = true;
+      index.sectionEnd[section] = i + 1;
       continue;
     }
-    if (!inSection) continue;
-    auto entry = EntryOf(lines_[i]);
-    if (entry && EqualNoCase(entry->first, key)) {
-      lines_[i] = newLine;
-      return;
-    }
-    if (!Trim(lines_[i]).empty()) sectionEnd = i + 1;
+    if (!haveSection) continue;
+    if (auto entry = EntryOf(lines_[i])) index.entries.emplace(section + "\n" + Lower(entry->first), i);
+    if (!Trim(lines_[i]).empty()) index.sectionEnd[section] = i + 1;
   }
-  if (sectionEnd) {
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*sectionEnd), newLine);
-    return;
-  }
-  lines_.push_back("[" + section + "]");
-  lines_.push_back(newLine);
+  index_ = std::move(index);
+  return *index_;
 }
 
-IniSettingsBackend::IniSettingsBackend(std::string folder) : folder_(std::move(folder)) {}
+std::optional<std::string> IniDocument::Get(const std::string& section, const std::string& key) const {
+  const Index& index = Indexed();
+  const auto it = index.entries.find(IndexKey(section, key));
+  if (it == index.entries.end()) return std::nullopt;
+  std::string value = EntryOf(lines_[it->second])->second;
+  if (const auto nul = value.find('\0'); nul != std::string::npos) value.resize(nul);
+  return value;
+}
+
+void IniDocument::Set(const std::string& section, const std::string& key, const std::string& value) {
+  SetMany(section, {{key, value}});
+}
+
+void IniDocument::SetMany(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values) {
+  std::vector<std::string> added;
+  std::map<std::string, size_t> addedAt;  // lower key -> position in added
+  {
+    const Index& index = Indexed();
+    for (const auto& [key, value] : values) {
+      const std::string line = key + "=" + value;
+      if (const auto it = index.entries.find(IndexKey(section, key)); it != index.entries.end()) {
+        lines_[it->second] = line;
+      } else if (const auto a = addedAt.find(Lower(key)); a != addedAt.end()) {
+        added[a->second] = line;
+      } else {
+        addedAt[Lower(key)] = added.size();
+        added.push_back(line);
+      }
+    }
+    if (added.empty()) return;
+    if (const auto end = index.sectionEnd.find(Lower(section)); end != index.sectionEnd.end()) {
+      lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(end->second), added.begin(), added.end());
+      index_.reset();
+      return;
+    }
+  }
+  lines_.push_back("[" + section + "]");
+  lines_.insert(lines_.end(), added.begin(), added.end());
+  index_.reset();
+}
+
+IniSettingsBackend::IniSettingsBackend(std::string folder) : folder_(std::move(folder)) {
+  RemoveStaleTemporaries(folder_, ".ini");
+}
 
 std::string IniSettingsBackend::FilePath(const std::string& app) const {
   return (std::filesystem::path(folder_) / (app + ".ini")).string();
 }
 
-IniDocument& IniSettingsBackend::Load(const std::string& app) {
-  auto it = cache_.find(app);
-  if (it != cache_.end()) return it->second;
+IniDocument IniSettingsBackend::LoadFromDisk(const std::string& app) const {
   std::ifstream in(FilePath(app), std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
-  return cache_.emplace(app, IniDocument::Parse(text.str())).first->second;
+  return IniDocument::Parse(text.str());
 }
 
-std::optional<std::string> IniSettingsBackend::Read(const std::string& app,
-                                                    const std::string& section,
+std::optional<std::string> IniSettingsBackend::Read(const std::string& app, const std::string& section,
                                                     const std::string& key) {
-  return Load(app).Get(section, key);
+  if (batchDepth_ == 0) return LoadFromDisk(app).Get(section, key);
+  const auto app_it = pending_.find(app);
+  if (app_it != pending_.end()) {
+    for (const auto& [sec, writes] : app_it->second) {
+      if (Lower(sec) != Lower(section)) continue;
+      for (auto w = writes.rbegin(); w != writes.rend(); ++w) {
+        if (Lower(w->first) == Lower(key)) return w->second;
+      }
+    }
+  }
+  auto it = batchCache_.find(app);
+  if (it == batchCache_.end()) it = batchCache_.emplace(app, LoadFromDisk(app)).first;
+  return it->second.Get(section, key);
 }
 
-bool IniSettingsBackend::Write(const std::string& app, const std::string& section,
-                               const std::string& key, const std::string& value) {
-  IniDocument& doc = Load(app);
-  IniDocument changed = doc;
-  changed.Set(section, key, value);
+bool IniSettingsBackend::Write(const std::string& app, const std::string& section, const std::string& key,
+                               const std::string& value) {
+  if (batchDepth_ > 0) {
+    pending_[app][section].emplace_back(key, value);
+    return true;
+  }
+  return Commit(app, {{section, {{key, value}}}});
+}
+
+bool IniSettingsBackend::Commit(
+    const std::string& app, const std::map<std::string, std::vector<std::pair<std::string, std::string>>>& writes) {
+  // The file as it is now, not as we read it at startup: edits made by
+  // hand meanwhile stay.
+  IniDocument doc = LoadFromDisk(app);
+  for (const auto& [section, values] : writes) doc.SetMany(section, values);
   std::error_code ec;
   std::filesystem::create_directories(folder_, ec);
-  std::string error = ReplaceFileAtomically(FilePath(app), changed.Serialize());
-  if (!error.empty()) {
-    lastError_ = error;
-    return false;
-  }
-  doc = std::move(changed);
-  return true;
+  const std::string error = ReplaceFileAtomically(FilePath(app), doc.Serialize());
+  if (error.empty()) return true;
+  lastError_ = error;
+  return false;
+}
+
+void IniSettingsBackend::BeginBatch() { ++batchDepth_; }
+
+bool IniSettingsBackend::EndBatch() {
+  if (batchDepth_ == 0 || --batchDepth_ > 0) return true;
+  auto pending = std::exchange(pending_, {});
+  batchCache_.clear();
+  bool ok = true;
+  for (const auto& [app, writes] : pending) ok = Commit(app, writes) && ok;
+  return ok;
 }
 
 }  // namespace kavon::platform

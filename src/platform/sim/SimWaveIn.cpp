@@ -124,6 +124,7 @@ struct SimWaveIn::Stream {
   uint64_t generated = 0;
   uint64_t delivered = 0;
   uint32_t offset = 0;  // frames already in the front buffer
+  uint64_t dropped = 0;  // frames that found no buffer queued
   std::deque<WaveBuffer*> queue;
 };
 
@@ -264,6 +265,12 @@ WaveResult SimWaveIn::Status(WaveHandle handle) {
   return devices_[static_cast<size_t>(s->deviceId)]->lost ? kWaveDeviceLost : kWaveOk;
 }
 
+uint64_t SimWaveIn::DroppedFrames(WaveHandle handle) {
+  std::lock_guard lock(mutex_);
+  Stream* s = Find(handle);
+  return s ? s->dropped : 0;
+}
+
 std::string SimWaveIn::ErrorText(WaveResult code) { return StandardWaveErrorText(code); }
 
 void SimWaveIn::FillLocked(Stream& s, uint64_t upTo) {
@@ -272,6 +279,7 @@ void SimWaveIn::FillLocked(Stream& s, uint64_t upTo) {
   while (s.generated < upTo) {
     if (s.queue.empty()) {
       dev.lostFrames += upTo - s.generated;
+      s.dropped += upTo - s.generated;
       s.generated = upTo;
       return;
     }

@@ -68,6 +68,7 @@ class SimWaveIn : public WaveIn {
   WaveResult Close(WaveHandle handle) override;
   WaveResult Position(WaveHandle handle, uint64_t* samples) override;
   WaveResult Status(WaveHandle handle) override;
+  uint64_t DroppedFrames(WaveHandle handle) override;
   std::string ErrorText(WaveResult code) override;
 
   // Delivers every frame due up to the clock's steady time now.
