@@ -54,6 +54,24 @@ TEST(Recording, FileNamesOfOneChannelTheNightAndTitles) {
   EXPECT_EQ(LampCode(8, 0), 0);
 }
 
+TEST(Recording, TitlesTooLongOrUnsafeForAFileNameStillRecord) {
+  std::string kanji;
+  for (int i = 0; i < 80; ++i) kanji += "番";  // 240 bytes before the stamp
+  for (const std::string& title : {kanji, std::string("/\\:*?\"<>|"), std::string("..")}) {
+    SCOPED_TRACE(title);
+    AppFixture f("NumRec=1\n");
+    f.Load();
+    ASSERT_EQ(f.app->recording().StartRecording(1, 0, f.dir.path() + "/" + SafeTitle(title), 0, Origin::Timer), 1);
+    const std::string file = f.channel(1).RecFileName;
+    const std::string name = std::filesystem::path(file).filename().string();
+    EXPECT_LE(name.size() + 8, 255u);  // room left for " (2)" continuations
+    EXPECT_TRUE(IsValidUtf8(name));
+    EXPECT_TRUE(EndsWith(name, " 2024-03-01 10_00_00_2.wav"));
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(Count(f.LogText(), "ファイル名を短縮 " + file), title == kanji ? 1 : 0);
+  }
+}
+
 TEST(Recording, FailedStartsAreLoggedAndShownNeverBoxedForUnattendedStarts) {
   AppFixture f("NumRec=1\nRecPath_1=/proc/no/such/place/\n");
   f.Load();

@@ -6,11 +6,14 @@
 
 #include <filesystem>
 
+#include "common/Text.h"
 #include "platform/linux/IniFile.h"
 #include "support/TempDir.h"
 
 namespace kavon {
 namespace {
+
+using namespace std::string_literals;
 
 using platform::IniSettingsBackend;
 
@@ -119,6 +122,44 @@ TEST(Settings, GarbageBomCrLfAndMissingSectionLoadWhatTheyCan) {
   IniSettingsBackend b2(noSection.path());
   SettingsStore s2(b2);
   EXPECT_EQ(ReadAllSettings(s2).NumRec, 3);
+}
+
+TEST(Settings, DoubledBomCrCrLfAndNulLoadAsWritten) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"), "\xEF\xBB\xBF\xEF\xBB\xBF[conf]\r\r\nNumRec=1\r\r\n"
+                                              "nFreq=48000\0junk\r\r\nRecPath_1=/srv/a\r\r\n"s);
+  IniSettingsBackend backend(dir.path());
+  SettingsStore store(backend);
+  const Settings s = ReadAllSettings(store);
+  EXPECT_EQ(s.NumRec, 1);
+  EXPECT_EQ(s.nFreq, 48000);  // cut at the NUL
+  EXPECT_EQ(s.RecPath[0], "/srv/a/");
+}
+
+TEST(SettingsStore, WritesKeepHandEditsMadeMeanwhileAndCrashLeftoversGo) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini.tmp99999"), "half a save");
+  test::WriteWholeFile(dir.File("kavon.ini.tmpx"), "not ours");
+  test::WriteWholeFile(dir.File("notes.tmp12"), "not ours");
+  IniSettingsBackend backend(dir.path());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("kavon.ini.tmp99999")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("kavon.ini.tmpx")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("notes.tmp12")));
+  SettingsStore store(backend);
+  {
+    SettingsBatch batch(store);
+    ReadAllSettings(store);  // the first start: every default, one save at the end
+    EXPECT_FALSE(std::filesystem::exists(dir.File("kavon.ini")));
+  }
+  // The user edits the file by hand while we run...
+  std::string text = test::ReadWholeFile(dir.File("kavon.ini"));
+  text = ReplaceAll(text, "MuonMS=3000", "MuonMS=1234") + "; my note\n[mine]\nx=1\n";
+  test::WriteWholeFile(dir.File("kavon.ini"), text);
+  store.WriteSetting("TimerOn", "0");  // ...and our write keeps the edit
+  const std::string after = test::ReadWholeFile(dir.File("kavon.ini"));
+  for (const char* kept : {"MuonMS=1234", "; my note", "[mine]\nx=1", "TimerOn=0"}) {
+    EXPECT_NE(after.find(kept), std::string::npos) << kept;
+  }
 }
 
 TEST(SettingsStore, SharedStoreAndHives) {

@@ -12,6 +12,8 @@
 namespace kavon {
 namespace {
 
+using namespace std::string_literals;
+
 using test::AppFixture;
 using test::Count;
 
@@ -144,6 +146,37 @@ TEST(Tick, ALateTickAcrossTheDayBoundaryCatchesTheLastSecondsOfTheDayBefore) {
   f.app->Tick();
   EXPECT_EQ(f.channel(0).IsOpen, 1);
   EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Night 2024-03-01 05_00_01.wav"));
+}
+
+TEST(Tick, TimerFileEditedByHandIsReloadedAndNeverRewrittenUnchanged) {
+  AppFixture f("NumRec=1\n");
+  const std::string path = f.dir.File("timer.txt");
+  const std::string a = "\"0\",\"60\",\"2024/03/01\",\"10:00:01\",\"0\",\"\",\"A\"\n";  // LF, as an editor saves it
+  WriteTimer(f, a);
+  f.Load();
+  f.Run(3);
+  ASSERT_EQ(f.channel(0).IsOpen, 1);
+  WriteTimer(f, a + "\"1\",\"5\",\"2024/03/01\",\"10:00:08\",\"0\",\"\",\"B\"\n");
+  f.Run(6);
+  EXPECT_NE(f.LogText().find("タイマー再読込 " + path + " 2件"), std::string::npos);
+  EXPECT_EQ(f.channel(0).IsOpen, 1);  // A records on
+  EXPECT_EQ(f.state().timers.entries()[0].Active, 1);
+  EXPECT_EQ(f.channel(1).IsOpen, 1);  // B, added by hand, fired
+  // Hostile replacements: each keeps the list and says so.
+  test::WriteWholeFile(path, "\0\x01binary\n\xFF\n"s);
+  f.Run(1.5);
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  f.Run(1.5);
+  EXPECT_EQ(f.state().timers.Count(), 2u);
+  EXPECT_EQ(Count(f.ErrText(), "タイマー読込エラー " + path), 2);
+  std::filesystem::remove(path);
+  WriteTimer(f, a);
+  f.Run(1.5);
+  EXPECT_EQ(f.state().timers.Count(), 1u);
+  f.app->Unload();
+  EXPECT_EQ(test::ReadWholeFile(path), a);  // unchanged list: the file is left alone, byte for byte
+  EXPECT_FALSE(std::filesystem::exists(path + ".bak"));
 }
 
 TEST(Tick, AFailedOrBusyStartFiresOnceAndIsNotMarkedActive) {

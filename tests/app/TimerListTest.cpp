@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -15,6 +16,8 @@
 
 namespace kavon {
 namespace {
+
+using namespace std::string_literals;
 
 struct Fixture {
   test::TempDir dir;
@@ -106,6 +109,29 @@ TEST(TimerList, MissingEmptyAndUnreadableFiles) {
   test::WriteWholeFile(out, "old");
   EXPECT_TRUE(f.list.OutputTimer(out));
   EXPECT_FALSE(std::filesystem::exists(out));  // an empty list leaves no file
+}
+
+TEST(TimerList, ByteOrderMarkBadLinesAndTheBackupOfAWrite) {
+  Fixture f;
+  const std::string path = f.dir.File("timer.txt");
+  std::string text = "\xEF\xBB\xBF\"1\",\"60\",\"\",\"06:00:00\",\"2\",\"\",\"T\"\r\n";
+  for (int i = 0; i < 100000; ++i) text += "garbage\r\n";
+  test::WriteWholeFile(path, text);
+  ASSERT_TRUE(f.list.InputTimer(path));
+  ASSERT_EQ(f.list.Count(), 1u);
+  EXPECT_EQ(f.list.entries()[0].Ch, 1);  // the mark is not part of the first field
+  const std::string err = f.ErrLog();
+  EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 21);  // the first few lines and a count
+  EXPECT_NE(err.find("計100000"), std::string::npos);
+  // Writing keeps the old file, unreadable lines and all, as timer.txt.bak.
+  f.list.MarkModified();
+  ASSERT_TRUE(f.list.OutputTimer(path));
+  EXPECT_FALSE(f.list.Modified());
+  EXPECT_EQ(test::ReadWholeFile(path + ".bak"), text);
+  // A file of which nothing can be read is no timer list: the list stays.
+  test::WriteWholeFile(path, "\x7F" "ELF\0\x01\x02\n\xFF\xFE\n"s);
+  EXPECT_FALSE(f.list.InputTimer(path));
+  EXPECT_EQ(f.list.Count(), 1u);
 }
 
 // A crash at any moment of a save leaves the old or the new file whole.
