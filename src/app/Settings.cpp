@@ -1,9 +1,11 @@
 #include "app/Settings.h"
 
 #include <algorithm>
+#include <iterator>
 #include <climits>
 #include <cmath>
 
+#include "audio/WaveDevices.h"
 #include "common/FileHelpers.h"
 #include "common/Helpers.h"
 #include "common/Text.h"
@@ -11,11 +13,26 @@
 namespace kavon {
 namespace {
 
-// Rates beyond this would ask for gigabytes of buffers; no interface runs
-// faster.
-constexpr int kMaxRate = 768000;
+// Gains and levels: -110 dB is silence; more than +40 dB of gain is no
+// longer a level but a mistake, and a detection level above full scale
+// could never be reached.
+constexpr double kMinDb = -110;
+constexpr double kMaxGainDb = 40;
+constexpr int kMaxLevelDb = 0;
 
-int BoundedInt(int value, int lo, int hi, int fallback) { return value < lo || value > hi ? fallback : value; }
+bool IsStandardRate(int rate) {
+  return std::find(std::begin(kStandardRates), std::end(kStandardRates), rate) != std::end(kStandardRates);
+}
+
+// An int setting that must pass ok; a value that does not gives def and is
+// noted.
+template <typename Ok>
+int CheckedInt(SettingsStore& store, const std::string& key, int def, Settings& s, Ok ok) {
+  const int v = ReadIntSetting(store, key, def);
+  if (ok(v)) return v;
+  s.rejected.push_back(key + "=" + std::to_string(v));
+  return def;
+}
 
 }  // namespace
 
@@ -28,7 +45,7 @@ int ReadIntSetting(SettingsStore& store, const std::string& key, int def) {
 
 double ReadFloatSetting(SettingsStore& store, const std::string& key, double def) {
   const auto v = ParseNumber(store.ReadSetting(key, FormatFixed(def, 2)));
-  return v ? *v : def;
+  return v && std::isfinite(*v) ? *v : def;
 }
 
 Settings ReadAllSettings(SettingsStore& store) {
@@ -38,7 +55,7 @@ Settings ReadAllSettings(SettingsStore& store) {
   s.AltFont = ReadIntSetting(store, "AltFont", 1);
   s.DebugLogPath = store.ReadRegValue("DebugLogPath", "", "common");
   s.NumRec = std::clamp(ReadIntSetting(store, "NumRec", 3), 0, kMaxChannels - 1);
-  s.HourAdjust = BoundedInt(ReadIntSetting(store, "HourAdjust", 18000), 0, 86399, 18000);
+  s.HourAdjust = CheckedInt(store, "HourAdjust", 18000, s, [](int v) { return v >= 0 && v <= 86399; });
   s.DeleteDate = ReadIntSetting(store, "DeleteDate", 0);
   for (int ch = 0; ch <= s.NumRec; ++ch) {
     const std::string path = store.ReadSetting(ChannelKey("RecPath", ch), "");
@@ -46,18 +63,24 @@ Settings ReadAllSettings(SettingsStore& store) {
     s.UseMuonIn[ch] = ReadIntSetting(store, ChannelKey("UseMuonIn", ch), 0) != 0 ? 1 : 0;
     s.UseMuonOut[ch] = ReadIntSetting(store, ChannelKey("UseMuonOut", ch), 0) != 0 ? 1 : 0;
     s.DevInName[ch] = store.ReadSetting(ChannelKey("DevInID", ch), "");
-    s.RecLevelDB[ch] = ReadFloatSetting(store, ChannelKey("RecLevelDB", ch), 0.0);
+    const std::string levelKey = ChannelKey("RecLevelDB", ch);
+    s.RecLevelDB[ch] = ReadFloatSetting(store, levelKey, 0.0);
+    if (s.RecLevelDB[ch] < kMinDb || s.RecLevelDB[ch] > kMaxGainDb) {
+      s.rejected.push_back(levelKey + "=" + FormatFixed(s.RecLevelDB[ch], 2));
+      s.RecLevelDB[ch] = 0.0;
+    }
     s.RecGain[ch] = DBToLin(s.RecLevelDB[ch]);
   }
-  s.nFreq = BoundedInt(ReadIntSetting(store, "nFreq", 44100), 1, kMaxRate, 44100);
+  s.nFreq = CheckedInt(store, "nFreq", 44100, s, IsStandardRate);
   s.SizeRate = ReadFloatSetting(store, "SizeRate", 1.0);
   if (!(s.SizeRate > 0) || !std::isfinite(s.SizeRate)) s.SizeRate = 1.0;
-  s.MuonInLevel = ReadIntSetting(store, "MuonInLevel", -50);
-  s.MuonOutLevel = ReadIntSetting(store, "MuonOutLevel", -60);
+  const auto isLevel = [](int v) { return v >= kMinDb && v <= kMaxLevelDb; };
+  s.MuonInLevel = CheckedInt(store, "MuonInLevel", -50, s, isLevel);
+  s.MuonOutLevel = CheckedInt(store, "MuonOutLevel", -60, s, isLevel);
   s.MuonMS = ReadIntSetting(store, "MuonMS", 3000);
   s.AdjustPin_1 = std::max(0, ReadIntSetting(store, "AdjustPin_1", 0));
   s.AdjustPin_2 = std::max(0, ReadIntSetting(store, "AdjustPin_2", 0));
-  s.TimerOn = ReadIntSetting(store, "TimerOn", 1) != 0 ? 1 : 0;
+  s.TimerOn = ReadIntSetting(store, "TimerOn", 1) == 1 ? 1 : 0;  // only 1 arms the timer
   s.UseBCD = ReadIntSetting(store, "UseBCD", 0);
   s.AHour = ReadIntSetting(store, "AHour", 0);
   s.AMinute = ReadIntSetting(store, "AMinute", 0);

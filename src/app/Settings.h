@@ -4,6 +4,7 @@
 // key's default; values that would break the program are bounded on reading.
 #include <array>
 #include <string>
+#include <vector>
 
 #include "app/SettingsStore.h"
 
@@ -44,6 +45,9 @@ struct Settings {
   int ASecond = 0;
   int AdjustMode = 1;
   int LangMode = 0;
+  // "key=value" of every stored value that was out of bounds and replaced
+  // by the key's default, for one log line each at startup.
+  std::vector<std::string> rejected;
 
   int ChannelCount() const { return NumRec + 1; }
 };

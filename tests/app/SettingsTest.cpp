@@ -63,21 +63,28 @@ TEST(Settings, ClampsBoundsAndBadNumbersGiveTheDefault) {
     const char* stored;
     int Settings::*field;
     int expected;
+    bool logged;  // out of bounds: logged once at startup
   };
   const Case cases[] = {
-      {"NumRec", "12", &Settings::NumRec, 7},
-      {"NumRec", "-3", &Settings::NumRec, 0},
-      {"NumRec", "two", &Settings::NumRec, 3},
-      {"nFreq", "0", &Settings::nFreq, 44100},
-      {"nFreq", "-48000", &Settings::nFreq, 44100},
-      {"nFreq", "abc", &Settings::nFreq, 44100},
-      {"nFreq", "48000", &Settings::nFreq, 48000},
-      {"HourAdjust", "86400", &Settings::HourAdjust, 18000},
-      {"HourAdjust", "-1", &Settings::HourAdjust, 18000},
-      {"HourAdjust", "0", &Settings::HourAdjust, 0},
-      {"MuonMS", "99999999999", &Settings::MuonMS, 3000},
-      {"AdjustPin_1", "-4", &Settings::AdjustPin_1, 0},
-      {"TimerOn", "", &Settings::TimerOn, 1},
+      {"NumRec", "12", &Settings::NumRec, 7, false},
+      {"NumRec", "-3", &Settings::NumRec, 0, false},
+      {"NumRec", "two", &Settings::NumRec, 3, false},
+      {"nFreq", "0", &Settings::nFreq, 44100, true},
+      {"nFreq", "-48000", &Settings::nFreq, 44100, true},
+      {"nFreq", "abc", &Settings::nFreq, 44100, false},
+      {"nFreq", "48000", &Settings::nFreq, 48000, false},
+      {"nFreq", "1", &Settings::nFreq, 44100, true},  // a 1 Hz file is no recording
+      {"nFreq", "44101", &Settings::nFreq, 44100, true},
+      {"MuonInLevel", "97", &Settings::MuonInLevel, -50, true},  // would overflow the threshold
+      {"MuonOutLevel", "-111", &Settings::MuonOutLevel, -60, true},
+      {"MuonOutLevel", "0", &Settings::MuonOutLevel, 0, false},
+      {"HourAdjust", "86400", &Settings::HourAdjust, 18000, true},
+      {"HourAdjust", "-1", &Settings::HourAdjust, 18000, true},
+      {"HourAdjust", "0", &Settings::HourAdjust, 0, false},
+      {"MuonMS", "99999999999", &Settings::MuonMS, 3000, false},
+      {"AdjustPin_1", "-4", &Settings::AdjustPin_1, 0, false},
+      {"TimerOn", "", &Settings::TimerOn, 1, false},
+      {"TimerOn", "2", &Settings::TimerOn, 0, false},  // only 1 arms the timer
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.stored);
@@ -85,7 +92,17 @@ TEST(Settings, ClampsBoundsAndBadNumbersGiveTheDefault) {
     test::WriteWholeFile(dir.File("kavon.ini"), std::string("[conf]\n") + c.key + "=" + c.stored + "\n");
     IniSettingsBackend backend(dir.path());
     SettingsStore store(backend);
-    EXPECT_EQ(ReadAllSettings(store).*c.field, c.expected);
+    const Settings s = ReadAllSettings(store);
+    EXPECT_EQ(s.*c.field, c.expected);
+    EXPECT_EQ(s.rejected.size(), c.logged ? 1u : 0u);
+  }
+  for (const char* db : {"771", "-111", "nan", "inf", "1e999"}) {
+    SCOPED_TRACE(db);
+    test::TempDir dir;
+    test::WriteWholeFile(dir.File("kavon.ini"), std::string("[conf]\nNumRec=0\nRecLevelDB_1=") + db + "\n");
+    IniSettingsBackend backend(dir.path());
+    SettingsStore store(backend);
+    EXPECT_EQ(ReadAllSettings(store).RecGain[0], 1.0);
   }
 }
 
