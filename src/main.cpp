@@ -14,6 +14,8 @@
 #include "Version.h"
 #include "app/FrmMain.h"
 #include "app/Paths.h"
+#include "audio/WaveDevices.h"
+#include "common/Lang.h"
 #include "platform/InstanceLock.h"
 #include "platform/linux/AlsaWaveIn.h"
 #include "platform/linux/IniFile.h"
@@ -23,8 +25,29 @@
 namespace {
 
 volatile std::sig_atomic_t gStopRequested = 0;
+volatile std::sig_atomic_t gReloadRequested = 0;
 
 void OnStopSignal(int) { gStopRequested = 1; }
+void OnReloadSignal(int) { gReloadRequested = 1; }
+
+void Handle(int signal, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(signal, &action, nullptr);
+}
+
+// SIGINT and SIGTERM end kavon cleanly; SIGHUP (a closed terminal, or
+// the user) reads the timer list again; a closed output pipe or a file
+// size limit make a write fail instead of ending the process.
+void SetUpSignals() {
+  Handle(SIGINT, OnStopSignal);
+  Handle(SIGTERM, OnStopSignal);
+  Handle(SIGHUP, OnReloadSignal);
+  Handle(SIGPIPE, SIG_IGN);
+  Handle(SIGXFSZ, SIG_IGN);
+}
 
 struct Options {
   std::string home;
@@ -138,9 +161,39 @@ void RunHeadless(kavon::FrmMain& app, double limitSeconds = 0) {
     if (next < now) next = now;  // a late tick is not made up by a burst
     std::this_thread::sleep_until(next);
     if (gStopRequested != 0) break;
+    if (gReloadRequested != 0) {
+      gReloadRequested = 0;
+      app.ReloadTimerList();
+    }
     app.Tick();
     ShowMessages(app);
   }
+}
+
+// What a headless kavon is about to do, once, at start.
+void PrintSummary(kavon::FrmMain& app, kavon::platform::WaveIn& wave, const kavon::ProgramPaths& paths,
+                  const std::string& settingsFile, const kavon::Lang& lang) {
+  const auto& s = app.settings();
+  std::cout << "kavon " << kavon::kVersion << lang.Text(" 録音を始めます（ウィンドウなし）", " recording headless") << "\n";
+  std::cout << lang.Text("  ホーム        ", "  home          ") << paths.programFolder << "\n";
+  std::cout << lang.Text("  設定          ", "  settings      ") << settingsFile << "\n";
+  for (int ch = 0; ch <= s.NumRec; ++ch) {
+    const int id = kavon::GetDeviceID(wave, s.DevInName[static_cast<size_t>(ch)]);
+    const std::string device = id == kavon::platform::kWaveMapper ? "default" : kavon::GetDeviceName(wave, id);
+    std::cout << lang.Text("  チャンネル ", "  channel ") << ch + 1 << "  \"" << device << "\" -> "
+              << app.recording().ChannelFolder(ch) << "\n";
+  }
+  std::cout << lang.Text("  タイマー      ", "  timer list    ") << paths.TimerFile() << ": " << app.timers().Count()
+            << lang.Text(" 件", app.timers().Count() == 1 ? " entry" : " entries");
+  if (app.state().TimerOn != 1) {
+    std::cout << lang.Text("（タイマーは切）", " (the timer is off)");
+  } else if (const auto next = app.tick().NextDue()) {
+    std::cout << lang.Text("、次は ", ", next ") << next->first << " " << lang.Text("チャンネル ", "channel ")
+              << next->second.Ch + 1 << " \"" << next->second.FileTitle << "\"";
+  }
+  std::cout << "\n";
+  std::cout << lang.Text("  ログ          ", "  log           ") << app.log().DayFile(app.state().clock.NowLocal(), false)
+            << "\n" << std::flush;
 }
 
 int ListDevices(kavon::platform::WaveIn& wave) {
@@ -173,27 +226,45 @@ int main(int argc, char** argv) {
   } else {
     wave = std::make_unique<kavon::platform::AlsaWaveIn>();
   }
-  if (options.listDevices) return ListDevices(*wave);
-
   const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
   auto lock = kavon::platform::MakeInstanceLock(paths.lockFile);
-  if (!lock->Acquire()) return 0;  // another instance runs: end silently
+  const kavon::Lang lang(kavon::Lang::ModeFor(kavon::Lang::EnvironmentLocale(), 0));
+  if (!lock->Acquire()) {
+    // A plain start ends silently; an asked-for job says why it cannot run.
+    if (!options.listDevices && options.recordTest == 0) return 0;
+    std::cerr << "kavon: "
+              << lang.Text("別の kavon がこのホームで動いています（" + paths.lockFile + "）",
+                           "another kavon is running with this home (" + paths.lockFile + ")")
+              << "\n";
+    return 1;
+  }
+  if (options.listDevices) return ListDevices(*wave);
 
   if (!options.headless && options.recordTest == 0) {
     std::cerr << (HasDisplay() ? "kavon: this build has no window yet; running headless\n"
                                : "kavon: no display; running headless\n");
   }
 
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  SetUpSignals();
 
   kavon::platform::IniSettingsBackend settingsBackend(paths.configFolder);
   kavon::FrmMain app(paths, clock, settingsBackend, *wave);
+  // The terminal sees what the log gets: ordinary lines on stdout, errors
+  // on stderr (all on stderr for --record-test, whose stdout is the file's
+  // path). A closed stream only makes these writes fail.
+  const bool quietStdout = options.recordTest > 0;
+  app.log().SetEcho([quietStdout](const std::string& line, bool error) {
+    (error || quietStdout ? std::cerr : std::cout) << line << std::endl;
+  });
   if (sim) sim->StartRealtime();
   app.Load();
   if (app.store().WriteFailed()) {
     std::cerr << "kavon: cannot save settings in " << paths.configFolder << ": " << settingsBackend.LastError()
               << "\n";
+  }
+  if (options.recordTest == 0) {
+    PrintSummary(app, *wave, paths, settingsBackend.FilePath("kavon"),
+                 kavon::Lang(kavon::Lang::ModeFor(kavon::Lang::EnvironmentLocale(), app.settings().LangMode)));
   }
   int rc = 0;
   if (options.recordTest > 0) {

@@ -177,6 +177,24 @@ bool MainTick::DueAt(const TimerEntry& e, const DueSecond& s) {
   return s.weekday >= 1 && (e.WeekMask & (1 << (s.weekday - 1))) != 0;
 }
 
+std::optional<std::pair<std::string, TimerEntry>> MainTick::NextDue() const {
+  if (app_.TimerOn != 1 || app_.displayDate.empty()) return std::nullopt;
+  std::optional<std::pair<std::string, TimerEntry>> best;
+  for (int day = 0; day <= 7; ++day) {
+    const DueSecond date = MakeDueSecond(ShiftDateTimeText(app_.displayDate + " 00:00:00", day * 86400LL, 0));
+    for (const auto& e : app_.timers.entries()) {
+      if (!e.IsFireable() || !app_.IsChannel(e.Ch)) continue;
+      if (day == 0 && e.StartTime <= app_.displayTime) continue;
+      DueSecond s = date;
+      s.time = e.StartTime;
+      const std::string at = s.date + " " + s.time;
+      if (DueAt(e, s) && (!best || at < best->first)) best = std::make_pair(at, e);
+    }
+    if (best) return best;
+  }
+  return best;
+}
+
 void MainTick::Fire(TimerEntry& e, const std::string& /*date*/) {
   const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
   const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/AppState.h"
@@ -22,6 +23,10 @@ class MainTick {
   void Tick();
   // The timer switch: toggles TimerOn and restarts the catch-up window.
   void ToggleTimer();
+
+  // The next start of the timer list within a week, as "yyyy/mm/dd
+  // hh:mm:ss" of the display day with the entry; nullopt when none.
+  std::optional<std::pair<std::string, TimerEntry>> NextDue() const;
 
   // 0 nothing changed, 1 the display time changed, 3 the display date.
   int UpdateClockText();

@@ -135,12 +135,15 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
   if (shortened) app_.log.WriteLog("ファイル名を短縮 " + c.RecFileName);
   const std::string folder = SplitPath(c.RecFileName, true, false, false, false, false);
   if (!folder.empty()) MakeDirs(folder);
-  if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, c.RecFileName)) {
-    Fail(ch, "ファイルを作成できません " + c.RecFileName, origin);
+  std::string why;
+  if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, c.RecFileName, 0, &why)) {
+    Fail(ch, "ファイルを作成できません " + c.RecFileName + " (" + why + ")", origin);
     return 0;
   }
   c.RecLimitFrames = limitFrames;
   if (app_.capture.OpenCapture(ch) != 1) {
+    // No recording, no file: an empty .wav would only look like one.
+    DeleteFileForce(c.RecFileName);
     Fail(ch, WaveErrorText(app_.waveIn, c.LastError), origin);
     return 0;
   }
@@ -172,8 +175,9 @@ bool RecordingControl::HandOver(int ch, int64_t limitFrames, const std::string& 
   if (shortened) app_.log.WriteLog("ファイル名を短縮 " + next);
   const std::string folder = SplitPath(next, true, false, false, false, false);
   if (!folder.empty()) MakeDirs(folder);
-  if (next == old || !CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, next)) {
-    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next + " ファイルを作成できません", 1);
+  std::string why;
+  if (next == old || !CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, next, 0, &why)) {
+    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next + " ファイルを作成できません (" + why + ")", 1);
     return false;
   }
   app_.capture.HandOver(ch, next, limitFrames);

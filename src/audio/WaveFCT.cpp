@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "audio/WaveDevices.h"
 #include "audio/WaveMMIO.h"
@@ -83,6 +84,8 @@ void WaveFCT::ResetRecording(ChannelCapture& c) {
   c.FileFull = false;
   c.Carry.clear();
   c.WriteFailures = 0;
+  c.WriteFailing = false;
+  c.BytesDropped = 0;
   c.StoppedOnSilence = false;
 }
 
@@ -287,6 +290,7 @@ int WaveFCT::HandOver(int ch, const std::string& fileName, FrameCount limitFrame
   ChannelCapture& c = Channel(ch);
   if (!c.IsOpen) return 0;
   WriteDiskBuffer(ch, nullptr, 0, c.RecFileName, 1);
+  if (c.WriteFailing) NoteWriteRecovered(ch);
   std::vector<int16_t> next = std::move(c.Overflow);
   c.Overflow.clear();
   ResetRecording(c);
@@ -337,16 +341,42 @@ void WaveFCT::WriteOut(int ch) {
   if (FileSizeOfPath(d.FileName) < static_cast<int64_t>(kPlainHeaderBytes)) {
     CreateWaveFile(format_.samplesPerSec, 16, 2, d.FileName, 0);
   }
-  const int written = AppendWaveData(d.FileName, d.Data.data(), static_cast<size_t>(d.CurrentSize));
+  const int64_t before = std::max<int64_t>(0, FileSizeOfPath(d.FileName));
+  std::string why;
+  const int written = AppendWaveData(d.FileName, d.Data.data(), static_cast<size_t>(d.CurrentSize), &why);
   if (written == 0) {
-    log_.WriteLog("WriteDiskBuffer err2 pl=" + std::to_string(ch) + " FN=" + d.FileName + " CurrentSize=" +
-                      std::to_string(d.CurrentSize),
-                  1);
     ++c.WriteFailures;
     CutToWholeFrames(d.FileName);
+    const int64_t kept = std::max<int64_t>(0, FileSizeOfPath(d.FileName) - before);
+    NoteWriteFailure(ch, std::max<int64_t>(0, d.CurrentSize - kept), why);
+  } else if (c.WriteFailing) {
+    NoteWriteRecovered(ch);
   }
   if (written != 1) UpdateWaveHeader(d.FileName);
   d.CurrentSize = 0;
+}
+
+void WaveFCT::NoteWriteFailure(int ch, int64_t bytesLost, const std::string& why) {
+  ChannelCapture& c = Channel(ch);
+  // The counters say what the file holds, not what was meant for it.
+  const FrameCount frames = bytesLost / kBytesPerFrame;
+  c.FramesWritten = std::max<FrameCount>(0, c.FramesWritten - frames);
+  c.FileFramesWritten = std::max<FrameCount>(0, c.FileFramesWritten - frames);
+  c.BytesDropped += bytesLost;
+  if (std::exchange(c.WriteFailing, true)) return;
+  log_.WriteLog("WriteDiskBuffer err2 pl=" + std::to_string(ch) + " FN=" + c.Disk.FileName + " CurrentSize=" +
+                    std::to_string(c.Disk.CurrentSize) + " " + why,
+                1);
+}
+
+void WaveFCT::NoteWriteRecovered(int ch) {
+  ChannelCapture& c = Channel(ch);
+  const double seconds = static_cast<double>(c.BytesDropped) / kBytesPerFrame / format_.samplesPerSec;
+  log_.WriteLog("書き込みエラー終了 " + std::to_string(ch + 1) + " " + c.Disk.FileName + " 失われた音声 " +
+                    FormatFixed(seconds, 3) + "秒",
+                1);
+  c.WriteFailing = false;
+  c.BytesDropped = 0;
 }
 
 void WaveFCT::CutToWholeFrames(const std::string& fileName) {
@@ -388,6 +418,7 @@ void WaveFCT::CloseCapture(int ch, bool keepReturned) {
     }
   }
   WriteDiskBuffer(ch, nullptr, 0, "", 1);
+  if (c.WriteFailing) NoteWriteRecovered(ch);  // the run of failures ends with the recording
   if (c.IsOpen) CloseDevice(c);
   c.IsOpen = 0;
   c.FramesCaptured = 0;

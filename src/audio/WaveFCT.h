@@ -97,6 +97,10 @@ struct ChannelCapture {
   uint64_t DeviceDropped = 0;  // the device's own total at the last reading
   BufferLevels Levels;         // of the last buffer serviced
   int WriteFailures = 0;
+  // A run of failed writes: told once when it starts and once when it
+  // ends, with the audio it cost.
+  bool WriteFailing = false;
+  int64_t BytesDropped = 0;
   bool DeviceLost = false;
   // The recording ended on silence: nothing after the run is written.
   bool StoppedOnSilence = false;
@@ -159,6 +163,8 @@ class WaveFCT {
   // Stop detection; true when it ended the call itself (the cut).
   bool DetectStop(int ch, const int16_t* samples, FrameCount frames, FrameCount first, FrameCount& count, int& result);
   void WriteOut(int ch);
+  void NoteWriteFailure(int ch, int64_t bytesLost, const std::string& why);
+  void NoteWriteRecovered(int ch);
   void CutToWholeFrames(const std::string& fileName);
   void CloseDevice(ChannelCapture& c);
 

@@ -2,13 +2,22 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "common/FileHelpers.h"
 
 namespace kavon {
 namespace {
+
+// Notes the reason of the failed call that just happened; always 0.
+int Failed(std::string* why) {
+  if (why) *why = errno != 0 ? std::strerror(errno) : "write failed";
+  return 0;
+}
 
 void Put16(std::string& out, uint16_t v) {
   out += static_cast<char>(v & 0xFF);
@@ -68,14 +77,22 @@ std::string WaveHeaderBytes(uint32_t rate, int16_t bits, int16_t channels, uint3
   return h;
 }
 
-int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize) {
-  if (!DeleteFileForce(fileName)) return 0;
+int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize,
+                   std::string* why) {
+  errno = 0;
+  if (!DeleteFileForce(fileName)) return Failed(why);
   const std::string header = WaveHeaderBytes(rate, bits, channels, dataSize);
   std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  if (!out) return 0;
+  if (!out) return Failed(why);
   out.write(header.data(), static_cast<std::streamsize>(header.size()));
   out.flush();
-  return out ? 1 : 0;
+  if (out) return 1;
+  Failed(why);
+  out.close();
+  // A header that did not fit leaves no file: nothing half-made stays behind.
+  std::error_code ec;
+  std::filesystem::remove(fileName, ec);
+  return 0;
 }
 
 int64_t FindRiffChunk(const std::string& fileName, uint32_t chunkId) {
@@ -131,7 +148,8 @@ int64_t DataChunkIn(const std::string& head) {
 
 }  // namespace
 
-int AppendWaveData(const std::string& fileName, const void* data, size_t length) {
+int AppendWaveData(const std::string& fileName, const void* data, size_t length, std::string* why) {
+  errno = 0;
   std::fstream f(fileName, std::ios::binary | std::ios::in | std::ios::out);
   std::string head(4096, '\0');
   if (f) f.read(head.data(), static_cast<std::streamsize>(head.size()));
@@ -141,7 +159,7 @@ int AppendWaveData(const std::string& fileName, const void* data, size_t length)
   if (o < 0) {
     // Not a header we can patch in place: the slow, general path.
     f.close();
-    if (!WriteFileAt(data, length, kAtEnd, fileName)) return 0;
+    if (!WriteFileAt(data, length, kAtEnd, fileName)) return Failed(why);
     return UpdateWaveHeader(fileName) ? 1 : -1;
   }
   f.clear();
@@ -149,7 +167,7 @@ int AppendWaveData(const std::string& fileName, const void* data, size_t length)
   const auto before = static_cast<uint64_t>(f.tellp());
   f.write(static_cast<const char*>(data), static_cast<std::streamsize>(length));
   f.flush();
-  if (!f) return 0;
+  if (!f) return Failed(why);
   const uint64_t size = before + length;
   if (size > kMaxRiffFileBytes || size < static_cast<uint64_t>(o) + 8) return -1;
   std::string riff, dataSize;

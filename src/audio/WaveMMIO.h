@@ -26,7 +26,9 @@ constexpr uint32_t ChunkId(const char (&id)[5]) {
 std::string WaveHeaderBytes(uint32_t rate, int16_t bits, int16_t channels, uint32_t dataSize);
 // Replaces any file of that name by a new header, written in one write.
 // 1 on success, 0 when the file could not be written whole.
-int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize = 0);
+// why (when given) receives the reason of a failure.
+int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize = 0,
+                   std::string* why = nullptr);
 // Patches the RIFF and data sizes of a file of ours ("RIFF"..."WAVE") from
 // its length; 0 for any other file, one below 44 bytes or beyond 32 bits.
 int UpdateWaveHeader(const std::string& fileName);
@@ -41,7 +43,8 @@ int SetWaveDataLength(const std::string& fileName, uint64_t dataLen);
 // bytes and the sizes were written, 0 when the append failed (the file may
 // then hold a part of the bytes), -1 when the bytes are in but the header
 // could not be patched.
-int AppendWaveData(const std::string& fileName, const void* data, size_t length);
+// why (when given) receives the reason of a failure.
+int AppendWaveData(const std::string& fileName, const void* data, size_t length, std::string* why = nullptr);
 // Offset of the first audio byte (behind the data chunk header), or -1.
 int64_t WaveDataOffset(const std::string& fileName);
 

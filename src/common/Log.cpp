@@ -1,8 +1,11 @@
 #include "common/Log.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <utility>
 
 #include "common/Text.h"
 
@@ -24,14 +27,21 @@ void Log::WriteLog(const std::string& text, int kind, int force) {
   // One reading of the clock names the file and stamps the line, so a line
   // written at midnight never lands in the other day's file.
   const platform::CivilTime now = clock_.NowLocal();
+  const std::string line = StampText(now) + ' ' + text;
+  if (echo_) echo_(line, kind != 0);
   std::error_code ec;
   std::filesystem::create_directories(folder_, ec);
   std::ofstream out(DayFile(now, kind != 0), std::ios::binary | std::ios::app);
-  if (out) out << StampText(now) << ' ' << text << "\r\n";
-  if (out) return;
-  if (complained_) return;
-  complained_ = true;
-  std::cerr << "kavon: cannot write the log in " << folder_ << "; going on without it\n";
+  if (out) out << line << "\r\n";
+  if (out) out.flush();
+  if (out) {
+    if (std::exchange(failing_, false)) std::cerr << "kavon: the log in " << folder_ << " can be written again\n";
+    return;
+  }
+  if (std::exchange(failing_, true)) return;
+  const int err = errno;
+  const std::string why = ec ? ec.message() : err ? std::strerror(err) : "write failed";
+  std::cerr << "kavon: cannot write the log in " << folder_ << " (" << why << "); going on without it\n";
 }
 
 }  // namespace kavon

@@ -2,6 +2,7 @@
 // The program's one log writer: one ".log" file for ordinary entries and one
 // ".err" file for error entries per calendar day, UTF-8, CR LF. Each line is
 // appended and the file closed at once, so it can be read while we run.
+#include <functional>
 #include <string>
 
 #include "platform/Clock.h"
@@ -20,6 +21,11 @@ class Log {
   // kind 0 ordinary, non-zero error; force writes even when logging is off.
   void WriteLog(const std::string& text, int kind = 0, int force = 0);
 
+  // Also hands every line written (stamp and text) to echo: the headless
+  // runner shows it on the terminal.
+  using Echo = std::function<void(const std::string& line, bool error)>;
+  void SetEcho(Echo echo) { echo_ = std::move(echo); }
+
   // Path of the day's file for an instant, for tests and the cleanup.
   std::string DayFile(const platform::CivilTime& day, bool error) const;
 
@@ -28,7 +34,8 @@ class Log {
   std::string folder_;
   std::string base_ = "kavon";
   bool enabled_ = true;
-  bool complained_ = false;
+  bool failing_ = false;  // the last write failed and stderr was told
+  Echo echo_;
 };
 
 // The yyyy/mm/dd hh:mm:ss stamp of a local time.
