@@ -20,6 +20,12 @@ using platform::SimSegment;
 using platform::SimSource;
 using test::CaptureFixture;
 
+int Count(const std::string& hay, const std::string& needle) {
+  int n = 0;
+  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
+  return n;
+}
+
 std::vector<SimDeviceSpec> OneTone(double db = -20) { return {{"Tone", SimSource::Tone(1000, db)}}; }
 
 // Puts a known frame into a buffer as the device would and marks it done.
@@ -234,13 +240,22 @@ TEST(WaveFCT, DeviceFailuresLeaveNothingOpen) {
   f.engine->CloseCapture(0);  // harmless on a channel that is not open
   EXPECT_EQ(f.sim->OpenHandles(), 0);
 
-  // A buffer that cannot be queued again ends the recording.
-  ASSERT_NE(f.Open(0, "Tone"), "");
-  f.sim->FailAddBufferAfter(0);
-  EXPECT_EQ(f.Run(0, 1), kMustStop);
-  EXPECT_NE(f.ErrLog().find("AddBuffer err pl=0"), std::string::npos);
-  f.engine->CloseCapture(0);
-  EXPECT_EQ(f.sim->OpenHandles(), 0);
+  // A buffer that cannot be queued again ends the recording, and the stop
+  // that follows writes each of its frames once, with the gain once.
+  test::TempDir src;
+  test::RampWav(src.File("ramp.wav"), 44100);
+  CaptureFixture ramp({{"Ramp", SimSource::Wav(src.File("ramp.wav"))}});
+  const std::string file = ramp.Open(0, "Ramp");
+  ASSERT_NE(file, "");
+  ramp.engine->Channel(0).RecGain = 1.0;
+  ramp.sim->FailAddBufferAfter(0);
+  EXPECT_EQ(ramp.Run(0, 1), kMustStop);
+  EXPECT_NE(ramp.ErrLog().find("AddBuffer err pl=0"), std::string::npos);
+  ramp.engine->CloseCapture(0);
+  EXPECT_EQ(ramp.sim->OpenHandles(), 0);
+  const auto samples = test::Samples(file);
+  EXPECT_EQ(static_cast<int64_t>(samples.size() / 2), ramp.engine->Channel(0).FramesWritten);
+  test::ExpectRamp(samples, 0);
 }
 
 TEST(WaveFCT, ALostDeviceStopsTheChannelWithAValidFile) {
@@ -327,7 +342,30 @@ TEST(WaveFCT, DiskFullLeavesWholeFramesUnderAValidHeader) {
   ASSERT_TRUE(info.valid) << info.error;
   EXPECT_EQ((std::filesystem::file_size(file) - 44) % 4, 0u);
   EXPECT_TRUE(test::SizesAgree(file));
-  EXPECT_NE(f.ErrLog().find("WriteDiskBuffer err2 pl=0 FN=" + file), std::string::npos);
+  // One line when the failures begin, with the reason; one when they end,
+  // with the audio they cost; the counters say what the file holds.
+  const std::string err = f.ErrLog();
+  EXPECT_EQ(Count(err, "WriteDiskBuffer err2 pl=0 FN=" + file), 1);
+  EXPECT_NE(err.find("File too large"), std::string::npos);
+  EXPECT_EQ(Count(err, "書き込みエラー終了 1 " + file + " 失われた音声 "), 1);
+}
+
+TEST(WaveFCT, AFileThatCannotBeCreatedLeavesNothingBehind) {
+  test::TempDir dir;
+  const std::string file = dir.File("rec.wav");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{10, 10};  // not even a header fits
+    setrlimit(RLIMIT_FSIZE, &lim);
+    std::string why;
+    const int ok = CreateWaveFile(44100, 16, 2, file, 0, &why);
+    _exit(ok == 0 && why == "File too large" ? 0 : 3);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 // A recorder killed at any moment leaves a valid file with all audio up to

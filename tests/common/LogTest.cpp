@@ -42,5 +42,24 @@ TEST(Log, SwitchedOffWritesNothingUnlessForced) {
   EXPECT_EQ(test::ReadWholeFile(dir.File("kavon20240501.log")), "2024/05/01 12:00:00 forced\r\n");
 }
 
+TEST(Log, ALogThatCannotBeWrittenIsToldOnceAndAgainWhenItRecovers) {
+  test::TempDir dir;
+  platform::FakeClock clock;
+  Log log(clock);
+  const std::string folder = dir.File("log");
+  test::WriteWholeFile(folder, "a file where the folder should be");
+  log.SetFolder(folder);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 5; ++i) log.WriteLog("lost line", i % 2);
+  std::filesystem::remove(folder);
+  log.WriteLog("back");
+  log.WriteLog("and on");
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said,
+            "kavon: cannot write the log in " + folder + " (Not a directory); going on without it\n"
+            "kavon: the log in " + folder + " can be written again\n");
+  EXPECT_EQ(test::ReadWholeFile(folder + "/kavon19700101.log"), "1970/01/01 00:00:00 back\r\n1970/01/01 00:00:00 and on\r\n");
+}
+
 }  // namespace
 }  // namespace kavon

@@ -36,6 +36,30 @@ pid_t Start(const std::vector<std::string>& args) {
   return pid;
 }
 
+// Starts kavon with stdout and stderr a pipe whose reading end is already
+// closed, as when the terminal or the reading program went away.
+pid_t StartWithClosedOutput(const std::vector<std::string>& args) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    dup2(fds[1], 2);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> argv;
+    const std::string bin = Binary();
+    argv.push_back(const_cast<char*>(bin.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(bin.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[0]);
+  close(fds[1]);
+  return pid;
+}
+
 // Waits (real time: this is another process) for the exit status.
 int WaitExit(pid_t pid, double seconds = 20) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -59,7 +83,8 @@ bool WaitForFile(const std::string& path, double seconds = 20) {
 }
 
 std::string TodayLog(const std::string& home) {
-  for (const auto& e : std::filesystem::directory_iterator(home + "/log")) {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(home + "/log", ec)) {
     if (e.path().extension() == ".log") return test::ReadWholeFile(e.path().string());
   }
   return {};
@@ -83,6 +108,16 @@ TEST(Process, SingleInstanceAndCleanStopOnSigterm) {
   EXPECT_EQ(WaitExit(first), 0);
   EXPECT_NE(TodayLog(dir.path()).find("****終了****\r\n"), std::string::npos);
   EXPECT_NE(test::ReadWholeFile(dir.File("kavon.ini")).find("TimerOn=1"), std::string::npos);
+}
+
+TEST(Process, AskedForJobsSayWhenAnotherKavonHoldsTheHome) {
+  test::TempDir dir;
+  const pid_t first = Start({"--home", dir.path(), "--headless", "--audio", "sim"});
+  ASSERT_TRUE(WaitForFile(dir.File("kavon.ini")));
+  EXPECT_EQ(WaitExit(Start({"--home", dir.path(), "--record-test", "1", "--audio", "sim"}), 10), 1);
+  EXPECT_EQ(WaitExit(Start({"--home", dir.path(), "--list-devices", "--audio", "sim"}), 10), 1);
+  kill(first, SIGTERM);
+  EXPECT_EQ(WaitExit(first), 0);
 }
 
 TEST(Process, WithoutADisplayItRunsHeadlessAndStopsOnSigint) {
@@ -140,6 +175,37 @@ TEST(Process, TimerEntryRecordsAndSigtermLeavesAValidFile) {
   EXPECT_NE(log.find("録音開始（タイマー）1 "), std::string::npos);
   EXPECT_NE(log.find("録音停止（終了時）1 " + wav), std::string::npos);
   EXPECT_EQ(test::ReadWholeFile(dir.File("timer.txt")), line);  // written back unchanged
+}
+
+// A closed terminal (SIGHUP) and a closed output pipe (SIGPIPE) during a
+// recording neither end kavon nor lose audio: SIGHUP reads the timer list
+// again, writes to the dead pipe fail quietly.
+TEST(Process, SighupAndAClosedOutputPipeDuringARecording) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=0\nHourAdjust=0\nDevInID_1=Sim Tone 440 Hz -6 dB\n");
+  const auto [date, clock] = LocalAhead(2);
+  test::WriteWholeFile(dir.File("timer.txt"), "\"0\",\"60\",\"" + date + "\",\"" + clock + "\",\"0\",\"\",\"Hup\"\r\n");
+  const pid_t pid = StartWithClosedOutput({"--home", dir.path(), "--headless", "--audio", "sim"});
+  ASSERT_GT(pid, 0);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (TodayLog(dir.path()).find("録音開始（タイマー）") == std::string::npos && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGHUP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0);  // still running
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid), 0);
+  const std::string log = TodayLog(dir.path());
+  EXPECT_NE(log.find("タイマー再読込 "), std::string::npos);
+  EXPECT_NE(log.find("録音停止（終了時）1 "), std::string::npos);
+  std::string wav;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    if (e.path().extension() == ".wav") wav = e.path().string();
+  }
+  const auto info = test::IndependentRead(wav);
+  ASSERT_TRUE(info.valid) << info.error;
+  EXPECT_GT(info.frames, 44100);
 }
 
 TEST(Process, ListsSimulatedDevices) {

@@ -161,5 +161,28 @@ TEST_F(AlsaTest, ADeviceFailingInTheMiddleStopsTheChannelWithAValidFile) {
   test::ExpectRamp(samples, 0);
 }
 
+// An overrun or a suspend of the system is recovered and the recording goes
+// on: a resumed stream is not started again (that would end it).
+TEST_F(AlsaTest, AnOverrunOrASuspendDoesNotEndTheRecording) {
+  for (const int error : {EPIPE, ESTRPIPE}) {
+    SCOPED_TRACE(error);
+    platform::LinuxClock clock;
+    Log log(clock);
+    log.SetFolder(dir_->File("log-resume"));
+    platform::AlsaWaveIn alsa;
+    alsa.InjectReadError(error, 30000);
+    WaveFCT engine(alsa, log);
+    ChannelCapture& c = SetUpChannel(engine, "Kavon Test Card, Ramp Input", "resume.wav");
+    ASSERT_EQ(engine.OpenCapture(0), 1);
+    RecordUntil(engine, 0, 80000);
+    EXPECT_FALSE(c.DeviceLost);
+    EXPECT_GE(c.FramesWritten, 80000);
+    engine.CloseCapture(0);
+    const auto messages = alsa.TakeMessages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(messages.front().find(error == EPIPE ? "オーバーランから回復" : "休止から回復"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace kavon
