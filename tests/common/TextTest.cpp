@@ -44,3 +44,25 @@ TEST(Text, Utf8Validation) {
 
 }  // namespace
 }  // namespace kavon
+
+#include "common/Lang.h"
+
+namespace kavon {
+namespace {
+
+TEST(Lang, JapaneseForAJapaneseLocaleEnglishOtherwise) {
+  struct Case {
+    const char* locale;
+    int setting;
+    const char* says;
+  };
+  for (const Case c : {Case{"ja_JP.UTF-8", 0, "日本語"}, Case{"ja_JP.UTF-8", 1, "English"}, Case{"en_US.UTF-8", 0, "English"},
+                       Case{"C", 0, "English"}, Case{"", 0, "English"}}) {
+    SCOPED_TRACE(c.locale);
+    EXPECT_EQ(Lang(Lang::ModeFor(c.locale, c.setting)).Text("日本語", "English"), c.says);
+  }
+  EXPECT_EQ(Lang(Lang::kEnglish).Text("日本語", ""), "日本語");
+}
+
+}  // namespace
+}  // namespace kavon

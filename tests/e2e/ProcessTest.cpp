@@ -208,6 +208,36 @@ TEST(Process, SighupAndAClosedOutputPipeDuringARecording) {
   EXPECT_GT(info.frames, 44100);
 }
 
+// The repository's scripts/setup, found from this file.
+std::string SetupScript() {
+  return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts/setup").string();
+}
+
+// scripts/setup installs as root, through sudo, or says what to run.
+TEST(Process, SetupInstallsAsRootThroughSudoOrSaysWhatToRun) {
+  struct Case {
+    const char* uid;
+    const char* sudo;
+    int rc;
+    const char* says;
+  };
+  for (const Case c : {Case{"0", "sudo", 0, "\nenv DEBIAN_FRONTEND=noninteractive apt-get install -y -qq kavon-no-such-package\n"},
+                       Case{"1000", "env", 0, "\nenv env DEBIAN_FRONTEND=noninteractive apt-get install"},
+                       Case{"1000", "kavon-no-sudo-here", 1, "as root, run:\n  apt-get update && apt-get install -y kavon-no-such-package\n"}}) {
+    SCOPED_TRACE(std::string(c.uid) + " " + c.sudo);
+    const std::string cmd = std::string("KAVON_SETUP_PACKAGES=kavon-no-such-package KAVON_SETUP_DRY_RUN=1 KAVON_SETUP_UID=") +
+                            c.uid + " KAVON_SETUP_SUDO=" + c.sudo + " '" + SetupScript() + "' 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[512];
+    std::string out;
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    const int status = pclose(p);
+    EXPECT_EQ(WEXITSTATUS(status), c.rc) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+  }
+}
+
 TEST(Process, ListsSimulatedDevices) {
   FILE* p = popen((Binary() + " --list-devices --audio sim").c_str(), "r");
   ASSERT_NE(p, nullptr);
