@@ -183,7 +183,7 @@ std::optional<std::pair<std::string, TimerEntry>> MainTick::NextDue() const {
   for (int day = 0; day <= 7; ++day) {
     const DueSecond date = MakeDueSecond(ShiftDateTimeText(app_.displayDate + " 00:00:00", day * 86400LL, 0));
     for (const auto& e : app_.timers.entries()) {
-      if (!e.IsFireable() || !app_.IsChannel(e.Ch)) continue;
+      if (!e.IsFireable() || !app_.IsChannel(e.Ch) || !IsClockText(e.StartTime, app_.settings.HourAdjust)) continue;
       if (day == 0 && e.StartTime <= app_.displayTime) continue;
       DueSecond s = date;
       s.time = e.StartTime;
@@ -195,7 +195,7 @@ std::optional<std::pair<std::string, TimerEntry>> MainTick::NextDue() const {
   return best;
 }
 
-void MainTick::Fire(TimerEntry& e, const std::string& /*date*/) {
+void MainTick::Fire(TimerEntry& e) {
   const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
   const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
   rec_.StartRecording(e.Ch, limit, base, 0, Origin::Timer);
@@ -233,7 +233,7 @@ void MainTick::ScanTimerList(const platform::CivilTime& local) {
         break;
       }
       // One start second fires once, however the clock moved around it.
-      if (fired_.insert(s.date + " " + EntryKey(e)).second) Fire(e, s.date);
+      if (fired_.insert(s.date + " " + EntryKey(e)).second) Fire(e);
       break;
     }
   }
@@ -269,7 +269,10 @@ bool MainTick::HandOverAtLimit(int ch) {
   const TimerEntry& e = next->entry;
   const std::string base = rec_.ChannelFolder(ch) + SafeTitle(e.FileTitle);
   const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
-  if (!rec_.HandOver(ch, limit, base, FileStamp(next->date, e.StartTime))) return false;
+  if (!rec_.HandOver(ch, limit, base, FileStamp(next->date, e.StartTime))) {
+    queued = next;  // it is tried once more on a device of its own when this one has stopped
+    return false;
+  }
   app_.log.WriteLog("録音開始（タイマー）" + std::to_string(ch + 1) + " " + base);
   MarkActive(e);
   return true;
@@ -293,14 +296,14 @@ void MainTick::ServiceChannels() {
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
     ChannelCapture& c = app_.capture.Channel(ch);
     if (c.IsOpen == 1) ServiceChannel(ch);
-    // A recording that was to hand its device over ended otherwise: the
-    // entry that was due still records, on a device of its own.
+    // A recording that was to hand its device over ended otherwise (or the
+    // hand-over failed): the entry that was due still gets its start.
     auto& next = successor_[static_cast<size_t>(ch)];
     if (c.IsOpen != 1 && next) {
       Successor s = *std::exchange(next, std::nullopt);
       for (auto& e : app_.timers.entries()) {
         if (EntryKey(e) == EntryKey(s.entry)) {
-          Fire(e, s.date);
+          Fire(e);
           break;
         }
       }

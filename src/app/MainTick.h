@@ -57,8 +57,8 @@ class MainTick {
   std::vector<DueSecond> CatchUpSeconds(const platform::CivilTime& local);
   DueSecond MakeDueSecond(const std::string& dateTime) const;
   static bool DueAt(const TimerEntry& e, const DueSecond& s);
-  // Starts entry e due at display second s, on its own device.
-  void Fire(TimerEntry& e, const std::string& date);
+  // Starts entry e on its own device.
+  void Fire(TimerEntry& e);
   // e, due `late` seconds ago, finds its channel held by a timer recording:
   // true when that recording ends where e begins, so e takes its device over.
   bool QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t late);

@@ -65,19 +65,15 @@ bool RecordingControl::IsProtected(const fs::path& p) {
   }
   // What this run wrote is judged by the steady clock, which no step of
   // the wall clock can move.
-  const double keep = app_.settings.DeleteDate * 86400.0;
-  const double now = app_.clock.SteadySeconds();
-  for (const auto& [path, at] : written_) {
-    if (now - at < keep && fs::equivalent(p, path, ec)) return true;
-  }
-  return false;
+  const auto w = written_.find(fs::path(p).lexically_normal().string());
+  return w != written_.end() && app_.clock.SteadySeconds() - w->second < app_.settings.DeleteDate * 86400.0;
 }
 
 void RecordingControl::NoteWritten(const std::string& path) {
   const double now = app_.clock.SteadySeconds();
   const double keep = std::max(1, app_.settings.DeleteDate) * 86400.0;
   std::erase_if(written_, [&](const auto& w) { return now - w.second >= keep; });
-  written_[path] = now;
+  written_[fs::path(path).lexically_normal().string()] = now;
 }
 
 void RecordingControl::NoteClockStep(double seconds) {
@@ -198,6 +194,7 @@ bool RecordingControl::ContinueInNextFile(int ch) {
     ++index;
     next = stem + " (" + std::to_string(index) + ").wav";
   } while (FileExists(next) && index < 10000);
+  NoteWritten(c.RecFileName);
   if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, next) || !app_.capture.ContinueInFile(ch, next)) {
     app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next, 1);
     return false;

@@ -87,7 +87,7 @@ class RecordingControl {
   std::array<bool, kMaxChannels> byTimer_{};
   // Files this run wrote and the steady second they were last written: a
   // step of the wall clock must not make them look old.
-  std::map<std::string, double> written_;
+  std::map<std::string, double> written_;  // by lexically normal path
   std::optional<double> holdRetentionUntil_;  // steady seconds
   bool toldHold_ = false;
 };
