@@ -35,16 +35,22 @@ DetectionParams ComputeDetection(const CaptureSettings& s) {
 }
 
 BufferLevels MeasureLevels(const int16_t* samples, FrameCount frames) {
-  BufferLevels l;
-  l.frames = frames;
+  // Whole numbers throughout, so the loop vectorises: a square fits 31
+  // bits and a buffer's sum of squares fits 64.
+  int peakL = 0, peakR = 0;
+  int64_t powerL = 0, powerR = 0;
   for (FrameCount i = 0; i < frames; ++i) {
-    for (size_t side = 0; side < 2; ++side) {
-      const int v = samples[2 * i + static_cast<FrameCount>(side)];
-      l.peak[side] = std::max(l.peak[side], v < 0 ? -v : v);
-      l.power[side] += static_cast<double>(v) * v;  // a sum of squares overflows any 32-bit type
-    }
+    const int l = samples[2 * i], r = samples[2 * i + 1];
+    peakL = std::max(peakL, l < 0 ? -l : l);
+    peakR = std::max(peakR, r < 0 ? -r : r);
+    powerL += l * l;
+    powerR += r * r;
   }
-  return l;
+  BufferLevels levels;
+  levels.frames = frames;
+  levels.peak = {peakL, peakR};
+  levels.power = {static_cast<double>(powerL), static_cast<double>(powerR)};
+  return levels;
 }
 
 WaveFCT::WaveFCT(platform::WaveIn& wave, Log& log) : wave_(wave), log_(log) { SetFormat(settings_); }
