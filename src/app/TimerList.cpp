@@ -150,18 +150,20 @@ bool TimerList::OutputTimer(const std::string& path) {
     }
     log_.WriteLog("タイマーの前の内容を保存 " + path + ".bak");
   }
-  modified_ = false;
+  std::string error;
   if (entries_.empty()) {
-    if (DeleteFileForce(path)) return true;
-    log_.WriteLog("タイマー保存エラー " + path, 1);
-    return false;
+    if (!DeleteFileForce(path)) error = path;
+  } else {
+    std::string text;
+    for (const auto& e : entries_) text += FormatTimerLine(e) + "\r\n";
+    error = platform::ReplaceFileAtomically(path, text);
   }
-  std::string text;
-  for (const auto& e : entries_) text += FormatTimerLine(e) + "\r\n";
-  const std::string error = platform::ReplaceFileAtomically(path, text);
-  if (error.empty()) return true;
-  log_.WriteLog("タイマー保存エラー " + error, 1);
-  return false;
+  if (!error.empty()) {
+    log_.WriteLog("タイマー保存エラー " + error, 1);
+    return false;  // still modified: the next save tries again
+  }
+  modified_ = false;
+  return true;
 }
 
 }  // namespace kavon
