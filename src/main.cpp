@@ -1,5 +1,5 @@
-// kavon: command line, single instance, then the headless runner (the
-// window comes with the user-interface build).
+// kavon: command line, single instance, then the window or, without a
+// display (or with --headless), the headless runner.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -21,6 +21,7 @@
 #include "platform/linux/IniFile.h"
 #include "platform/linux/LinuxClock.h"
 #include "platform/sim/SimWaveIn.h"
+#include "ui/GuiRunner.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ struct Options {
   std::string home;
   std::string audio = "alsa";
   bool headless = false;
+  std::string screenshot;  // --screenshot FILE
   bool version = false;
   bool help = false;
   bool listDevices = false;
@@ -63,6 +65,7 @@ constexpr const char* kUsage =
     "Usage: kavon [options]\n"
     "  --home DIR    keep settings, timer list, logs and lock under DIR\n"
     "  --headless    run without a window until SIGINT or SIGTERM\n"
+    "  --screenshot FILE  run the window for about two seconds, save it as a PNG and exit\n"
     "  --audio KIND  wave input: alsa (default) or sim (simulated devices)\n"
     "  --list-devices  print the input devices (number, tab, name) and exit\n"
     "  --record-test SECONDS  record channel 1 for SECONDS, print the file and exit\n"
@@ -106,6 +109,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
       }
     } else if (a == "--headless") {
       o.headless = true;
+    } else if (IsOption(a, "--screenshot")) {
+      const auto v = OptionValue(args, i, "--screenshot");
+      if (!v || v->empty()) {
+        std::cerr << "kavon: --screenshot needs a file name\n";
+        return false;
+      }
+      o.screenshot = *v;
     } else if (a == "--version") {
       o.version = true;
     } else if (a == "--help" || a == "-h") {
@@ -135,7 +145,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
 bool HasDisplay() {
   const char* x = std::getenv("DISPLAY");
   const char* w = std::getenv("WAYLAND_DISPLAY");
-  return (x && *x) || (w && *w);
+  const char* qpa = std::getenv("QT_QPA_PLATFORM");  // offscreen, vnc, ...
+  return (x && *x) || (w && *w) || (qpa && *qpa);
 }
 
 // Messages meant for a box go to stderr when there is no window.
@@ -240,10 +251,9 @@ int main(int argc, char** argv) {
   }
   if (options.listDevices) return ListDevices(*wave);
 
-  if (!options.headless && options.recordTest == 0) {
-    std::cerr << (HasDisplay() ? "kavon: this build has no window yet; running headless\n"
-                               : "kavon: no display; running headless\n");
-  }
+  const bool withWindow = options.recordTest == 0 && !options.headless && (HasDisplay() || !options.screenshot.empty());
+  if (!withWindow && !options.headless && options.recordTest == 0) std::cerr << "kavon: no display; running headless\n";
+  if (!options.screenshot.empty() && !HasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   SetUpSignals();
 
@@ -261,6 +271,19 @@ int main(int argc, char** argv) {
   if (app.store().WriteFailed()) {
     std::cerr << "kavon: cannot save settings in " << paths.configFolder << ": " << settingsBackend.LastError()
               << "\n";
+  }
+  if (withWindow) {
+    kavon::ui::GuiOptions gui;
+    gui.screenshot = options.screenshot;
+    gui.stopRequested = [] { return gStopRequested != 0; };
+    gui.afterTick = [&app] {
+      if (gReloadRequested == 0) return;
+      gReloadRequested = 0;
+      app.ReloadTimerList();
+    };
+    const int rc = kavon::ui::RunGui(argc, argv, app, gui);
+    if (sim) sim->StopRealtime();
+    return rc;
   }
   if (options.recordTest == 0) {
     PrintSummary(app, *wave, paths, settingsBackend.FilePath("kavon"),

@@ -22,9 +22,13 @@ struct ChannelView {
   bool recordActive = false;  // record button shown active
   bool timeLit = false;       // recorded-time field in its lit colours
   std::string timeText = "00'00.0";
-  std::string error;          // the last failure, shown on the row
+  std::string error;          // the last failure, shown on the row until the next start
   std::array<double, 2> meanDb{-60, -60};
   std::array<double, 2> peakDb{-110, -110};
+  // Counted up at every meter update and every reset, so a window draws
+  // each buffer's levels once and puts the bars back to rest on a stop.
+  uint64_t meterDraws = 0;
+  uint64_t meterResets = 0;
 };
 
 // Who asked for a start: only the user's own click may raise a message box.

@@ -287,9 +287,10 @@ void MainTick::ForgetOldStarts() {
 void MainTick::LogDropped(int ch, int64_t frames) {
   if (frames <= 0) return;
   const ChannelCapture& c = app_.capture.Channel(ch);
-  app_.log.WriteLog("音声欠落 " + std::to_string(ch + 1) + " " + c.RecFileName + " " +
-                        FormatFixed(static_cast<double>(frames) / app_.settings.nFreq, 3) + "秒",
-                    1);
+  const std::string text = "音声欠落 " + std::to_string(ch + 1) + " " + c.RecFileName + " " +
+                           FormatFixed(static_cast<double>(frames) / app_.settings.nFreq, 3) + "秒";
+  app_.log.WriteLog(text, 1);
+  app_.view[static_cast<size_t>(ch)].error = text;
 }
 
 void MainTick::ServiceChannels() {
@@ -325,10 +326,15 @@ void MainTick::ServiceChannel(int ch) {
     if (c.IsOpen != 1) rec_.ResetChannelDisplay(ch);
   } else if (r == kMustStop) {
     if (c.FileFull && rec_.ContinueInNextFile(ch)) return;
+    const std::string text = "録音停止（中断）" + std::to_string(ch + 1) + " " + c.RecFileName;
     rec_.StopRecording(ch);
-    app_.log.WriteLog("録音停止（中断）" + std::to_string(ch + 1) + " " + c.RecFileName);
+    app_.log.WriteLog(text);
+    app_.view[static_cast<size_t>(ch)].error = c.DeviceLost ? "録音デバイス切断 " + c.RecFileName : text;
     return;
   }
+  // A failing disk shows on the row for as long as the recording lasts
+  // and after it, until the next start.
+  if (c.WriteFailing) app_.view[static_cast<size_t>(ch)].error = "書き込みエラー " + c.RecFileName;
   if (c.RecLimitFrames < 1 || c.RecLimitFrames > app_.capture.FramesElapsed(ch)) return;
   if (rec_.IsTimerRecording(ch) && HandOverAtLimit(ch)) return;
   rec_.StopRecording(ch, false);

@@ -224,6 +224,7 @@ void RecordingControl::ResetChannelDisplay(int ch) {
   if (!app_.IsChannel(ch)) return;
   ChannelView& v = app_.view[static_cast<size_t>(ch)];
   v.recordActive = false;
+  ++v.meterResets;
   DrawChannelMeter(ch, -1);
   v.timeLit = false;
   const FrameCount written = app_.capture.Channel(ch).FramesWritten;
@@ -243,6 +244,7 @@ void RecordingControl::SetLamp(int ch, int lamp, int on) {
 
 void RecordingControl::DrawChannelMeter(int ch, int b) {
   ChannelView& v = app_.view[static_cast<size_t>(ch)];
+  ++v.meterDraws;
   const BufferLevels& l = app_.capture.Channel(ch).Levels;
   if (b < 0 || l.frames <= 0) {
     v.meanDb = {-60, -60};

@@ -6,7 +6,7 @@ namespace kavon {
 
 int Lang::ModeFor(const std::string& locale, int langModeSetting) {
   if (locale.rfind("ja", 0) != 0) return kEnglish;
-  return langModeSetting;
+  return langModeSetting == kEnglish ? kEnglish : kJapanese;  // any other value counts as 0
 }
 
 std::string Lang::EnvironmentLocale() {

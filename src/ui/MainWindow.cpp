@@ -1,0 +1,268 @@
+#include "ui/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <cmath>
+#include <filesystem>
+#include <set>
+
+#include "app/Settings.h"
+#include "common/Text.h"
+#include "ui/UiHelpers.h"
+
+namespace kavon::ui {
+namespace {
+
+constexpr int kTickMs = 100;
+constexpr int kStatusEveryTicks = 10;
+const QColor kRecordActive(0xc6, 0x28, 0x28);
+const QColor kStopActive(0x45, 0x5a, 0x64);
+const char* const kPlacementKeys[] = {"WindowLeft", "WindowTop", "WindowHeight", "WindowWidth", "WindowState"};
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Free space of the disks that hold the channels' folders, once per disk.
+QString FreeSpaceText(FrmMain& app, const Lang& lang) {
+  std::set<uintmax_t> seen;
+  QStringList parts;
+  for (int ch = 0; ch <= app.settings().NumRec; ++ch) {
+    std::error_code ec;
+    const auto info = std::filesystem::space(app.recording().ChannelFolder(ch), ec);
+    if (ec || !seen.insert(info.capacity ^ (info.free << 1)).second) continue;
+    parts << QString::asprintf("%.1f GB", static_cast<double>(info.available) / 1e9);
+  }
+  if (parts.isEmpty()) return {};
+  return Q(lang.Text("空き ", "free ")) + parts.join(", ");
+}
+
+}  // namespace
+
+MainWindow::MainWindow(FrmMain& app, QWidget* parent)
+    : QMainWindow(parent), app_(app),
+      lang_(Lang::ModeFor(Lang::EnvironmentLocale(), app.settings().LangMode)),
+      tpp_(TwipsPerPixel(this)), scale_(app.settings().SizeRate) {
+  setWindowTitle(kProductName);
+  setFont(MakeFont(UiFace(app.settings().AltFont), 9 * scale_, false, tpp_));
+  BuildMenus();
+  auto* central = new QWidget(this);
+  central->setAutoFillBackground(true);
+  QPalette pal = central->palette();
+  pal.setColor(QPalette::Window, QColor(0x26, 0x28, 0x2c));
+  pal.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+  central->setPalette(pal);
+  BuildRows(central);
+  setCentralWidget(central);
+  status_ = new QLabel(this);
+  statusBar()->addWidget(status_, 1);
+  tickTimer_.setTimerType(Qt::PreciseTimer);
+  tickTimer_.setInterval(kTickMs);
+  connect(&tickTimer_, &QTimer::timeout, this, &MainWindow::TickOnce);
+  Refresh();
+  UpdateStatus();
+}
+
+void MainWindow::BuildMenus() {
+  // The timer list editor and the settings dialog come with their own
+  // versions; until then the menus say so.
+  QAction* timer = menuBar()->addAction(Q(lang_.Text("タイマー(&T)", "&Timer")));
+  QAction* conf = menuBar()->addAction(Q(lang_.Text("設定(&C)", "&Settings")));
+  for (QAction* a : {timer, conf}) {
+    a->setEnabled(false);
+    a->setToolTip(Q(lang_.Text("この版にはまだありません", "not in this version yet")));
+  }
+}
+
+void MainWindow::BuildRows(QWidget* central) {
+  auto* grid = new QGridLayout(central);
+  const int gap = static_cast<int>(std::lround(4 * scale_));
+  grid->setSpacing(gap);
+  grid->setContentsMargins(gap * 2, gap * 2, gap * 2, gap * 2);
+  clock_ = new UC_TextPicture(central);
+  clock_->setFont(MakeFont(UiFace(app_.settings().AltFont), 11 * scale_, true, tpp_));
+  clock_->SetLit(true);
+  timerOn_ = new UC_TextPicture(central);
+  timerOn_->setFont(MakeFont(UiFace(app_.settings().AltFont), 11 * scale_, true, tpp_));
+  timerOn_->SetLines({"Timer"});
+  timerOn_->setCursor(Qt::PointingHandCursor);
+  timerOn_->setToolTip(Q(lang_.Text("タイマーの入/切", "timer list on/off")));
+  connect(timerOn_, &UC_TextPicture::Clicked, this, [this] {
+    app_.tick().ToggleTimer();
+    Refresh();
+  });
+  auto* header = new QLabel(Q("入力検知録音"), central);
+  header->setAlignment(Qt::AlignCenter);
+  grid->addWidget(clock_, 0, 0, 1, 2);
+  grid->addWidget(timerOn_, 0, 2, Qt::AlignLeft | Qt::AlignVCenter);
+  grid->addWidget(header, 0, 4, 1, 2, Qt::AlignBottom | Qt::AlignHCenter);
+  const QFont timeFont = MakeFont("Impact", 28 * scale_, false, tpp_);
+  for (int ch = 0; ch <= app_.settings().NumRec; ++ch) {
+    Row row;
+    auto* number = new QLabel(QString::number(ch + 1), central);
+    number->setAlignment(Qt::AlignCenter);
+    row.buttons = new UC_Buttons({Q(lang_.Text("● 録音", "● Rec")), Q(lang_.Text("■ 停止", "■ Stop"))},
+                                 {kRecordActive, kStopActive}, central);
+    row.time = new UC_TextPicture(central);
+    row.time->setFont(timeFont);
+    row.time->setMinimumWidth(QFontMetrics(timeFont).horizontalAdvance("00:00'00.0") + 12);
+    row.meter = new MeterWidget(scale_, font(), central);
+    row.meter->setMinimumHeight(row.meter->sizeHint().height());
+    row.muonStart = new UC_Check(Q("開始"), central);
+    row.muonStop = new UC_Check(Q("停止"), central);
+    row.muonStart->setToolTip(Q(lang_.Text("音が来てから書き始める", "start writing on sound")));
+    row.muonStop->setToolTip(Q(lang_.Text("無音が続いたら止める", "stop after silence")));
+    const int r = ch + 1;
+    grid->addWidget(number, r, 0);
+    grid->addWidget(row.buttons, r, 1);
+    grid->addWidget(row.time, r, 2);
+    grid->addWidget(row.meter, r, 3);
+    grid->addWidget(row.muonStart, r, 4);
+    grid->addWidget(row.muonStop, r, 5);
+    connect(row.buttons, &UC_Buttons::ButtonClicked, this, [this, ch](int b) {
+      app_.recording().RecButtonClick(ch, b, Origin::User);
+      Refresh();
+      ShowQueuedMessages();
+    });
+    connect(row.buttons, &UC_Buttons::RightClicked, this, [this, ch](int) { ChooseManualFile(ch); });
+    connect(row.muonStart, &QAbstractButton::clicked, this,
+            [this, ch](bool on) { app_.SetMuonStart(ch, on ? 1 : 0); });
+    connect(row.muonStop, &QAbstractButton::clicked, this, [this, ch](bool on) { app_.SetMuonStop(ch, on ? 1 : 0); });
+    rows_.push_back(row);
+  }
+  grid->setColumnStretch(3, 1);
+}
+
+void MainWindow::ChooseManualFile(int ch) {
+  const QString path = FileDialog(this, true, Q("wavファイル|*.wav"), Q(app_.recording().ChannelFolder(ch)), {});
+  app_.recording().ChooseManualFile(ch, path.toStdString());
+}
+
+void MainWindow::StartTicking(std::function<void()> afterTick) {
+  afterTick_ = std::move(afterTick);
+  tickTimer_.start();
+}
+
+void MainWindow::TickOnce() {
+  app_.Tick();
+  if (afterTick_) afterTick_();
+  Refresh();
+  ShowQueuedMessages();
+  if (--statusCountdown_ <= 0) UpdateStatus();
+}
+
+void MainWindow::Refresh() {
+  AppState& s = app_.state();
+  clock_->SetLines({Q(s.displayDate), Q(s.displayTime)});
+  timerOn_->SetLit(s.TimerOn == 1);
+  for (size_t ch = 0; ch < rows_.size(); ++ch) {
+    Row& row = rows_[ch];
+    const ChannelView& v = s.view[ch];
+    row.buttons->SetActive(0, v.recordActive);
+    row.time->SetLines({Q(v.timeText)});
+    row.time->SetLit(v.timeLit);
+    row.time->SetWarning(Q(v.error));
+    if (v.meterResets != row.meterResets) {
+      row.meterResets = v.meterResets;
+      row.meterDraws = v.meterDraws;
+      row.meter->Reset();
+    } else if (v.meterDraws != row.meterDraws) {
+      row.meterDraws = v.meterDraws;
+      row.meter->DrawLevels(v.meanDb[0], v.peakDb[0], v.meanDb[1], v.peakDb[1]);
+    }
+    row.muonStart->SetValue(s.settings.UseMuonIn[ch]);
+    row.muonStop->SetValue(s.settings.UseMuonOut[ch]);
+  }
+}
+
+void MainWindow::UpdateStatus() {
+  statusCountdown_ = kStatusEveryTicks;
+  QStringList parts;
+  if (const auto next = app_.tick().NextDue()) {
+    parts << Q(lang_.Text("次のタイマー ", "next timer ")) + Q(next->first) + "  " +
+                 Q(lang_.Text("チャンネル ", "channel ")) + QString::number(next->second.Ch + 1) + "  " +
+                 Q(next->second.FileTitle);
+  } else {
+    parts << Q(lang_.Text("次のタイマーはありません", "no timer entry due"));
+  }
+  const QString free = FreeSpaceText(app_, lang_);
+  if (!free.isEmpty()) parts << free;
+  status_->setText(parts.join("    "));
+}
+
+void MainWindow::ShowQueuedMessages() {
+  auto& queue = app_.state().messages;
+  while (!queue.empty()) {
+    const QString text = Q(queue.front());
+    queue.pop_front();
+    // The same message twice while the first is still up is one box.
+    if (shownMessages_.contains(text)) continue;
+    QMessageBox* box = ShowMessage(this, text, kMbIconExclamation, kProductName);
+    if (!box) continue;
+    shownMessages_.insert(text);
+    connect(box, &QDialog::finished, this, [this, text] { shownMessages_.remove(text); });
+  }
+}
+
+void MainWindow::CloseWithoutAsking() {
+  askOnClose_ = false;
+  close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // A placement saved at exit is always a normal one.
+  if (isMaximized() || isMinimized()) showNormal();
+  if (askOnClose_ && !app_.errorCatch()) {
+    const int answer = MsgBoxCentered(this, Q("終了しますか？"), kMbYesNo | kMbIconQuestion, kProductName);
+    if (answer != kIdYes) {
+      event->ignore();
+      return;
+    }
+  }
+  tickTimer_.stop();
+  event->accept();
+}
+
+void MainWindow::RestorePlacement() {
+  SettingsStore& store = app_.store();
+  SettingsBatch batch(store);
+  auto read = [&](const char* key, double current) {
+    const std::string text = store.ReadSetting(key, FormatFixed(current, 0));
+    placementRead_.push_back(text);
+    const auto v = ParseNumber(text);
+    return v ? *v : current;
+  };
+  const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+  double left = read("WindowLeft", x() * tpp_);
+  double top = read("WindowTop", y() * tpp_);
+  read("WindowHeight", height() * tpp_);
+  read("WindowWidth", width() * tpp_);
+  const int state = static_cast<int>(read("WindowState", 0));
+  // A placement saved on a larger screen never hides the window.
+  if (left < 0 || left > screen.width() * tpp_) left = 0;
+  if (top < 0 || top > screen.height() * tpp_) top = 0;
+  move(static_cast<int>(left / tpp_), static_cast<int>(top / tpp_));
+  if (state == 1) setWindowState(Qt::WindowMinimized);
+  if (state == 2) setWindowState(Qt::WindowMaximized);
+}
+
+void MainWindow::SavePlacement() {
+  const bool normal = !isMaximized() && !isMinimized();
+  std::vector<std::string> now = {FormatFixed(x() * tpp_, 0), FormatFixed(y() * tpp_, 0),
+                                   FormatFixed(height() * tpp_, 0), FormatFixed(width() * tpp_, 0),
+                                   std::to_string(isMaximized() ? 2 : isMinimized() ? 1 : 0)};
+  SettingsStore& store = app_.store();
+  SettingsBatch batch(store);
+  for (size_t i = 0; i < now.size(); ++i) {
+    // A minimised or maximised window keeps its last normal placement.
+    if (i < 4 && !normal) continue;
+    if (i < placementRead_.size() && placementRead_[i] == now[i]) continue;
+    store.WriteSetting(kPlacementKeys[i], now[i]);
+  }
+}
+
+}  // namespace kavon::ui

@@ -1,0 +1,163 @@
+#include "ui/MeterWidget.h"
+
+#include <QPainter>
+#include <QResizeEvent>
+#include <cmath>
+
+#include "ui/UiHelpers.h"
+
+namespace kavon::ui {
+namespace {
+
+const QColor kMeterBack(0x10, 0x12, 0x14);
+const QColor kMeterFore(0xa8, 0xac, 0xb4);
+// The design height of a meter, in twips.
+constexpr double kDesignHeight = 750;
+
+QColor ToQColor(VuColor c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+VuColor FromQColor(const QColor& c) { return MakeVuColor(c.red(), c.green(), c.blue()); }
+
+}  // namespace
+
+QString LevelText(double db) {
+  const double magnitude = std::abs(db);
+  const QString body = QString::asprintf("%04.1f", magnitude);
+  return db < 0 && body != "00.0" ? "-" + body : body;
+}
+
+QtVuSurface::QtVuSurface(QImage& image, int tpp, QFont baseFont, QColor back, QColor fore)
+    : image_(image), tpp_(tpp), font_(std::move(baseFont)), back_(back), fore_(fore),
+      painter_(std::make_unique<QPainter>(&image)) {
+  painter_->setFont(font_);
+}
+
+QtVuSurface::~QtVuSurface() = default;
+
+double QtVuSurface::Width() const { return image_.deviceIndependentSize().width() * tpp_; }
+double QtVuSurface::Height() const { return image_.deviceIndependentSize().height() * tpp_; }
+VuColor QtVuSurface::BackColor() const { return FromQColor(back_); }
+VuColor QtVuSurface::ForeColor() const { return FromQColor(fore_); }
+
+void QtVuSurface::SelectFontSize(double points) {
+  font_.setPixelSize(std::max(1, static_cast<int>(std::lround(points * 20 / tpp_))));
+  painter_->setFont(font_);
+}
+
+void QtVuSurface::Fill(double x1, double y1, double x2, double y2, VuColor color) {
+  // Both corners are inside the box: one pixel more than the difference.
+  const QRectF r(std::min(x1, x2) / tpp_, std::min(y1, y2) / tpp_, std::abs(x2 - x1) / tpp_ + 1,
+                 std::abs(y2 - y1) / tpp_ + 1);
+  painter_->fillRect(r, ToQColor(color));
+}
+
+void QtVuSurface::Line(double x1, double y1, double x2, double y2, VuColor color) {
+  painter_->setPen(ToQColor(color));
+  painter_->drawLine(QPointF(x1 / tpp_ + 0.5, y1 / tpp_), QPointF(x2 / tpp_ + 0.5, y2 / tpp_));
+}
+
+double QtVuSurface::TextWidth(const std::string& text) {
+  return QFontMetricsF(font_).horizontalAdvance(QString::fromStdString(text)) * tpp_;
+}
+
+double QtVuSurface::TextHeight(const std::string&) { return QFontMetricsF(font_).height() * tpp_; }
+
+void QtVuSurface::Print(double x, double y, const std::string& text) {
+  painter_->setPen(fore_);
+  painter_->drawText(QPointF(x / tpp_, y / tpp_ + QFontMetricsF(font_).ascent()), QString::fromStdString(text));
+}
+
+void QtVuSurface::Clear() { painter_->fillRect(QRectF(QPointF(0, 0), image_.deviceIndependentSize()), back_); }
+
+MeterWidget::MeterWidget(double scale, QFont font, QWidget* parent)
+    : QWidget(parent), scale_(scale), font_(std::move(font)) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMinimumWidth(static_cast<int>(240 * scale_));
+}
+
+QSize MeterWidget::sizeHint() const {
+  const int h = static_cast<int>(std::lround(kDesignHeight * scale_ / TwipsPerPixel(this)));
+  return {static_cast<int>(420 * scale_), h};
+}
+
+QImage MeterWidget::NewImage() const {
+  const qreal dpr = devicePixelRatioF();
+  QImage image(QSize(std::max(1, width()), std::max(1, height())) * dpr, QImage::Format_RGB32);
+  image.setDevicePixelRatio(dpr);
+  image.fill(kMeterBack);
+  return image;
+}
+
+void MeterWidget::Configure() {
+  tpp_ = TwipsPerPixel(this);
+  const double heightTwips = height() * tpp_;
+  const double r = std::max(0.2, (heightTwips - 4.0 * tpp_) / (kDesignHeight - 4.0 * tpp_));
+  vu_ = std::make_unique<C_VU>(tpp_);
+  vu_->BarWidth(std::max(1, static_cast<int>(std::lround(6 * r))));
+  vu_->BarMargin(60 * r);
+  vu_->TopMargin(90 * r);
+  vu_->NumValue(1);
+  vu_->UseBG(1);
+  vu_->SetMargin(390 * scale_, 690 * scale_, 45 * scale_, -1);
+  vu_->Max(0);
+  vu_->Min(-60);
+  vu_->RedPoint(-20);
+  for (int k = 0; k < 3; ++k) vu_->SetFontSize(k, 8 * scale_);
+  background_ = NewImage();
+  {
+    QtVuSurface surface(background_, tpp_, font_, kMeterBack, kMeterFore);
+    vu_->PictureBox(&surface);
+    vu_->SetParms();
+    vu_->SetStrType(0);
+    vu_->DrawScale(1);
+    vu_->ClosePictureBox();
+  }
+  image_ = background_;
+  DrawLevels(last_[0], last_[1], last_[2], last_[3]);
+}
+
+void MeterWidget::DrawLevels(double meanL, double peakL, double meanR, double peakR) {
+  last_[0] = meanL;
+  last_[1] = peakL;
+  last_[2] = meanR;
+  last_[3] = peakR;
+  if (!vu_) return;
+  image_ = background_;  // the caller restores the background: UseBG
+  QtVuSurface surface(image_, tpp_, font_, kMeterBack, kMeterFore);
+  vu_->PictureBox(&surface);
+  vu_->DrawVU(0, meanL, peakL, LevelText(meanL).toStdString(), 99);
+  vu_->DrawVU(1, meanR, peakR, LevelText(meanR).toStdString(), 99);
+  vu_->ClosePictureBox();
+  update();
+}
+
+void MeterWidget::Reset() {
+  last_[0] = last_[2] = -60;
+  last_[1] = last_[3] = -110;
+  if (!vu_) return;
+  image_ = background_;
+  QtVuSurface surface(image_, tpp_, font_, kMeterBack, kMeterFore);
+  vu_->PictureBox(&surface);
+  vu_->ResetVU(-1);
+  vu_->ClosePictureBox();
+  update();
+}
+
+void MeterWidget::Render(QPainter& painter) const {
+  if (image_.isNull()) {
+    painter.fillRect(rect(), kMeterBack);
+    return;
+  }
+  painter.drawImage(QPoint(0, 0), image_);
+}
+
+void MeterWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  Render(p);
+}
+
+void MeterWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Configure();
+}
+
+}  // namespace kavon::ui

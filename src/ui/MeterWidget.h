@@ -1,0 +1,75 @@
+#pragma once
+// A channel's level meter: C_VU drawing on an image through a QPainter.
+// The scale and labels are drawn once per size into a background image;
+// each buffer's levels are drawn onto a copy of it, and paintEvent only
+// copies the result to the screen.
+#include <QFont>
+#include <QImage>
+#include <QWidget>
+#include <memory>
+
+#include "audio/C_VU.h"
+
+namespace kavon::ui {
+
+// VuSurface over an image: twips to logical pixels at tpp twips a pixel.
+class QtVuSurface : public VuSurface {
+ public:
+  QtVuSurface(QImage& image, int tpp, QFont baseFont, QColor back, QColor fore);
+  ~QtVuSurface() override;
+
+  double Width() const override;
+  double Height() const override;
+  VuColor BackColor() const override;
+  VuColor ForeColor() const override;
+  void SelectFontSize(double points) override;
+  void Fill(double x1, double y1, double x2, double y2, VuColor color) override;
+  void Line(double x1, double y1, double x2, double y2, VuColor color) override;
+  double TextWidth(const std::string& text) override;
+  double TextHeight(const std::string& text) override;
+  void Print(double x, double y, const std::string& text) override;
+  void Clear() override;
+
+ private:
+  QImage& image_;
+  int tpp_;
+  QFont font_;
+  QColor back_, fore_;
+  std::unique_ptr<class QPainter> painter_;
+};
+
+class MeterWidget : public QWidget {
+  Q_OBJECT
+ public:
+  // scale: the SizeRate setting.
+  MeterWidget(double scale, QFont font, QWidget* parent = nullptr);
+  // Draws the levels of one buffer (mean and peak in dB, left and right).
+  void DrawLevels(double meanL, double peakL, double meanR, double peakR);
+  // Puts both bars back to rest.
+  void Reset();
+  // Renders into a painter (the screen, a screenshot, a test).
+  void Render(QPainter& painter) const;
+  QSize sizeHint() const override;
+  const C_VU& Vu() const { return *vu_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Configure();
+  QImage NewImage() const;
+
+  double scale_;
+  QFont font_;
+  int tpp_ = 15;
+  std::unique_ptr<C_VU> vu_;
+  QImage background_;  // scale and labels
+  QImage image_;       // background plus the bars
+  double last_[4] = {-60, -110, -60, -110};
+};
+
+// "00.0" of a level: -5.24 gives "-05.2".
+QString LevelText(double db);
+
+}  // namespace kavon::ui
