@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -115,7 +116,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
         std::cerr << "kavon: --screenshot needs a file name\n";
         return false;
       }
-      o.screenshot = *v;
+      // Absolute now: startup makes the program folder the current one.
+      o.screenshot = std::filesystem::absolute(*v).string();
     } else if (a == "--version") {
       o.version = true;
     } else if (a == "--help" || a == "-h") {

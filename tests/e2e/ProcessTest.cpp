@@ -82,6 +82,12 @@ bool WaitForFile(const std::string& path, double seconds = 20) {
   return false;
 }
 
+int Count(const std::string& hay, const std::string& needle) {
+  int n = 0;
+  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
+  return n;
+}
+
 std::string TodayLog(const std::string& home) {
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator(home + "/log", ec)) {
@@ -229,6 +235,23 @@ TEST(Process, SetupInstallsAsRootThroughSudoOrSaysWhatToRun) {
     EXPECT_EQ(WEXITSTATUS(status), c.rc) << out;
     EXPECT_NE(out.find(c.says), std::string::npos) << out;
   }
+}
+
+// The window: --screenshot saves it without any display, and SIGTERM closes
+// it without the exit question.
+TEST(Process, TheWindowTakesAScreenshotAndClosesOnSigterm) {
+  test::TempDir dir;
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  EXPECT_EQ(WaitExit(Start({"--home", dir.path(), "--audio", "sim", "--screenshot", dir.File("w.png")})), 0);
+  EXPECT_EQ(test::ReadWholeFile(dir.File("w.png")).substr(0, 4), "\x89PNG");
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const pid_t pid = Start({"--home", dir.path(), "--audio", "sim"});
+  unsetenv("QT_QPA_PLATFORM");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid), 0);
+  EXPECT_EQ(Count(TodayLog(dir.path()), "****終了****"), 2);
 }
 
 TEST(Process, ListsSimulatedDevices) {
