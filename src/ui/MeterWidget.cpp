@@ -131,15 +131,15 @@ void MeterWidget::DrawLevels(double meanL, double peakL, double meanR, double pe
 }
 
 void MeterWidget::Reset() {
-  last_[0] = last_[2] = -60;
-  last_[1] = last_[3] = -110;
-  if (!vu_) return;
-  image_ = background_;
-  QtVuSurface surface(image_, tpp_, font_, kMeterBack, kMeterFore);
-  vu_->PictureBox(&surface);
-  vu_->ResetVU(-1);
-  vu_->ClosePictureBox();
-  update();
+  if (vu_) {
+    QImage scratch = background_;
+    QtVuSurface surface(scratch, tpp_, font_, kMeterBack, kMeterFore);
+    vu_->PictureBox(&surface);
+    vu_->ResetVU(-1);
+    vu_->ClosePictureBox();
+  }
+  // Then the empty state, as a stopped channel shows it.
+  DrawLevels(-60, -110, -60, -110);
 }
 
 void MeterWidget::Render(QPainter& painter) const {

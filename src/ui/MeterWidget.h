@@ -45,7 +45,8 @@ class MeterWidget : public QWidget {
   MeterWidget(double scale, QFont font, QWidget* parent = nullptr);
   // Draws the levels of one buffer (mean and peak in dB, left and right).
   void DrawLevels(double meanL, double peakL, double meanR, double peakR);
-  // Puts both bars back to rest.
+  // Puts both bars back to rest (no fall-back from the last levels) and
+  // shows the empty state.
   void Reset();
   // Renders into a painter (the screen, a screenshot, a test).
   void Render(QPainter& painter) const;

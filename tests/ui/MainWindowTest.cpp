@@ -86,6 +86,22 @@ TEST(MainWindow, RowsPerChannelAndClicksThatRecord) {
   EXPECT_EQ(askedIn.toStdString() + "/", f.dir.path() + "/");
   EXPECT_EQ(f.state().ManualFileName[0], f.dir.File("take.wav"));
 
+  // A start that fails shows a box (after the click, not inside a tick)
+  // and leaves the row red with the reason until the next start.
+  std::vector<QString> shown;
+  ui::SetBoxAnswer([&](const QString& text, int) {
+    shown.push_back(text);
+    return ui::kIdOk;
+  });
+  f.sim->FailNextOpen(platform::kWaveAllocated);
+  QTest::mouseClick(f.window->RecButton(0)->Button(0), Qt::LeftButton);
+  EXPECT_EQ(f.channel(0).IsOpen, 0);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(f.window->PicRec(0)->toolTip(), shown.front());
+  QTest::mouseClick(f.window->RecButton(0)->Button(0), Qt::LeftButton);
+  EXPECT_TRUE(f.window->PicRec(0)->toolTip().isEmpty());
+  QTest::mouseClick(f.window->RecButton(0)->Button(1), Qt::LeftButton);
+
   // The detection switches and the timer switch act on the core.
   QTest::mouseClick(f.window->CheckMuonStop(0), Qt::LeftButton);
   EXPECT_EQ(f.state().settings.UseMuonOut[0], 1);
