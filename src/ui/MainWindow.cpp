@@ -8,9 +8,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStorageInfo>
 #include <cmath>
-#include <filesystem>
-#include <set>
 
 #include "app/Settings.h"
 #include "common/Text.h"
@@ -29,13 +28,13 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // Free space of the disks that hold the channels' folders, once per disk.
 QString FreeSpaceText(FrmMain& app, const Lang& lang) {
-  std::set<uintmax_t> seen;
+  QSet<QString> seen;
   QStringList parts;
   for (int ch = 0; ch <= app.settings().NumRec; ++ch) {
-    std::error_code ec;
-    const auto info = std::filesystem::space(app.recording().ChannelFolder(ch), ec);
-    if (ec || !seen.insert(info.capacity ^ (info.free << 1)).second) continue;
-    parts << QString::asprintf("%.1f GB", static_cast<double>(info.available) / 1e9);
+    const QStorageInfo disk(Q(app.recording().ChannelFolder(ch)));
+    if (!disk.isValid() || seen.contains(disk.rootPath())) continue;
+    seen.insert(disk.rootPath());
+    parts << QString::asprintf("%.1f GB", static_cast<double>(disk.bytesAvailable()) / 1e9);
   }
   if (parts.isEmpty()) return {};
   return Q(lang.Text("空き ", "free ")) + parts.join(", ");
