@@ -21,6 +21,7 @@
 #include "platform/linux/AlsaWaveIn.h"
 #include "platform/linux/IniFile.h"
 #include "platform/linux/LinuxClock.h"
+#include "platform/linux/TermiosSerial.h"
 #include "platform/sim/SimWaveIn.h"
 #include "ui/GuiRunner.h"
 
@@ -261,6 +262,8 @@ int main(int argc, char** argv) {
 
   kavon::platform::IniSettingsBackend settingsBackend(paths.configFolder);
   kavon::FrmMain app(paths, clock, settingsBackend, *wave);
+  kavon::platform::LinuxSerialSystem serialPorts;
+  app.SetSerialSystem(&serialPorts);
   // The terminal sees what the log gets: ordinary lines on stdout, errors
   // on stderr (all on stderr for --record-test, whose stdout is the file's
   // path). A closed stream only makes these writes fail.

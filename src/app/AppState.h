@@ -12,6 +12,7 @@
 #include "app/SettingsStore.h"
 #include "app/TimerList.h"
 #include "audio/WaveFCT.h"
+#include "common/Lang.h"
 #include "common/Log.h"
 #include "platform/Clock.h"
 
@@ -60,6 +61,11 @@ struct AppState {
   // Messages for the user, shown after the tick by whoever drives us.
   std::deque<std::string> messages;
   bool errorCatch = false;
+  // The language of messages for the user (the log keeps its texts).
+  Lang lang;
+  // A control port that went away, shown by the window until it is back.
+  std::string serialProblem;
+  bool toldClockRight = false;
 
   int NumRec() const { return settings.NumRec; }
   bool IsChannel(int ch) const { return ch >= 0 && ch <= settings.NumRec; }

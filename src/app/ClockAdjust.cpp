@@ -1,6 +1,9 @@
 #include "app/ClockAdjust.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <utility>
 
 #include "common/Helpers.h"
 #include "common/Text.h"
@@ -55,7 +58,14 @@ void AdjustClock(AppState& app) {
   const platform::CivilTime before = app.clock.NowLocal();
   const int error = app.clock.SetLocalTime(AdjustedTime(before, app.settings));
   if (error != 0) {
-    app.log.WriteLog("時刻修正エラー");
+    app.log.WriteLog("時刻修正エラー " + std::string(std::strerror(error)));
+    // Once a run: what the user can do about it.
+    if (error == EPERM && !std::exchange(app.toldClockRight, true)) {
+      app.messages.push_back(app.lang.Text(
+          "時計を合わせる権限がありません。kavon をサービスとして動かすか、sudo setcap cap_sys_time+ep で権限を与えてください。",
+          "kavon may not set the clock. Run it as a service with CAP_SYS_TIME, or grant it with: "
+          "sudo setcap cap_sys_time+ep <path of kavon>"));
+    }
     return;
   }
   const platform::CivilTime after = app.clock.NowLocal();

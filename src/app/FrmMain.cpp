@@ -86,6 +86,7 @@ void FrmMain::Load() {
   }
   loaded_ = app_.settings;
   app_.errorCatch = app_.settings.ErrorCatch != 0 || FileExists(app_.paths.ErrorCatchMarker());
+  app_.lang = Lang(Lang::ModeFor(Lang::EnvironmentLocale(), app_.settings.LangMode));
   Guarded("Load", [&] { SetUpLog(); });
   Guarded("Load", [&] { SetUpChannels(); });
   app_.TimerOn = app_.settings.TimerOn;
@@ -95,6 +96,7 @@ void FrmMain::Load() {
     app_.timers.InputTimer(app_.paths.TimerFile());
     ReportUnfireable();
   });
+  Guarded("Load", [&] { InitSerial(); });
   Guarded("Load", [&] {
     for (int ch = 0; ch <= app_.settings.NumRec; ++ch) rec_.SetLamp(ch, 0, 0);
   });
@@ -150,6 +152,18 @@ void FrmMain::WatchTimerFile() {
   if (now - timerCheckedAt_ < kTimerFileCheckSeconds) return;
   timerCheckedAt_ = now;
   if (FileVersionOf(app_.paths.TimerFile()) != timerVersion_) ReloadTimerList();
+}
+
+int FrmMain::InitSerial() {
+  if (!serialSystem_) return 0;
+  if (app_.serial == serialControl_.get()) app_.serial = nullptr;
+  serialControl_ = std::make_unique<SerialControl>(app_, *serialSystem_);
+  if (serialControl_->OpenSerial() != 1) {
+    serialControl_.reset();
+    return 0;
+  }
+  app_.serial = serialControl_.get();
+  return 1;
 }
 
 void FrmMain::SetControlDevices(ControlDevice* serial, ControlDevice* hid) {
@@ -220,6 +234,9 @@ void FrmMain::Unload() {
     if (app_.timers.Modified()) app_.timers.OutputTimer(app_.paths.TimerFile());
   });
   Guarded("Unload", [&] { LampsOffAtExit(app_.serial); });
+  Guarded("Unload", [&] {
+    if (serialControl_) serialControl_->Close();
+  });
   Guarded("Unload", [&] { LampsOffAtExit(app_.hid); });
   app_.log.WriteLog("****終了****");
 }

@@ -9,6 +9,7 @@
 #include "app/AppState.h"
 #include "app/MainTick.h"
 #include "app/RecordingControl.h"
+#include "app/SerialControl.h"
 
 namespace kavon {
 
@@ -36,6 +37,11 @@ class FrmMain {
 
   // The control boxes, opened by their modules (none by default).
   void SetControlDevices(ControlDevice* serial, ControlDevice* hid);
+  // The machine's serial ports: with one, startup opens the serial control
+  // box of the settings (InitSerial). Before Load.
+  void SetSerialSystem(platform::SerialSystem* system) { serialSystem_ = system; }
+  // (Re)opens the serial control box from the settings; 1 when open.
+  int InitSerial();
   // The detection check boxes of a channel's row.
   void SetMuonStart(int ch, int on);
   void SetMuonStop(int ch, int on);
@@ -65,6 +71,8 @@ class FrmMain {
   void SaveSwitches();
 
   AppState app_;
+  platform::SerialSystem* serialSystem_ = nullptr;
+  std::unique_ptr<SerialControl> serialControl_;
   RecordingControl rec_;
   MainTick tick_;
   Settings loaded_;  // as read at startup

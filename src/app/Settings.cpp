@@ -91,6 +91,7 @@ Settings ReadAllSettings(SettingsStore& store) {
   s.USBHIDID = ReadIntSetting(store, "USBHIDID", 0);
   s.ComNo = ReadIntSetting(store, "ComNo", 0);
   s.ComBaud = store.ReadSetting("ComBaud", "38400");
+  s.ComName = store.ReadSetting("ComName", "");
   s.LangMode = ReadIntSetting(store, "LangMode", 0);
   return s;
 }

@@ -40,6 +40,9 @@ struct Settings {
   int USBHIDID = 0;
   int ComNo = 0;
   std::string ComBaud = "38400";
+  // The serial device's own path, stored beside ComNo: it names the port
+  // when it exists, wherever the device now stands in the list.
+  std::string ComName;
   int AHour = 0;
   int AMinute = 0;
   int ASecond = 0;

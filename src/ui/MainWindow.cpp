@@ -58,6 +58,7 @@ MainWindow::MainWindow(FrmMain& app, QWidget* parent)
   BuildRows(central);
   setCentralWidget(central);
   status_ = new QLabel(this);
+  status_->setTextFormat(Qt::RichText);
   statusBar()->addWidget(status_, 1);
   tickTimer_.setTimerType(Qt::PreciseTimer);
   tickTimer_.setInterval(kTickMs);
@@ -185,12 +186,15 @@ void MainWindow::UpdateStatus() {
     parts << Q(lang_.Text("次のタイマー ", "next timer ")) + Q(next->first) + "  " +
                  Q(lang_.Text("チャンネル ", "channel ")) + QString::number(next->second.Ch + 1) + "  " +
                  Q(next->second.FileTitle);
+    parts.back() = parts.back().toHtmlEscaped();
   } else {
     parts << Q(lang_.Text("次のタイマーはありません", "no timer entry due"));
   }
   const QString free = FreeSpaceText(app_, lang_);
-  if (!free.isEmpty()) parts << free;
-  status_->setText(parts.join("    "));
+  if (!free.isEmpty()) parts << free.toHtmlEscaped();
+  const std::string& serial = app_.state().serialProblem;
+  if (!serial.empty()) parts << "<span style='color:#ff8a80'>" + Q(serial).toHtmlEscaped() + "</span>";
+  status_->setText(parts.join("&nbsp;&nbsp;&nbsp;&nbsp;"));
 }
 
 void MainWindow::ShowQueuedMessages() {
