@@ -70,6 +70,9 @@ bool SerialControl::Available() {
   const double now = app_.clock.SteadySeconds();
   if (now - lastAttempt_ < kReopenEverySeconds) return false;
   lastAttempt_ = now;
+  // The same device or none: never another port that now has its number.
+  if (!system_.Exists(device_)) return false;
+  port_->ComName(device_);
   if (port_->OpenComm() != 1) return false;
   lost_ = false;
   device_ = port_->Device();

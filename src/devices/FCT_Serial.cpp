@@ -59,6 +59,13 @@ std::string ReadTimeSignal(C_Com& port, TimeSignalDecoder& decoder, const Adjust
   return last;
 }
 
+std::vector<std::string> ComPortItems(platform::SerialSystem& system) {
+  std::vector<std::string> items{"NA"};
+  const auto devices = system.List();
+  for (size_t i = 0; i < devices.size(); ++i) items.push_back("Com" + std::to_string(i + 1) + "  " + devices[i].description);
+  return items;
+}
+
 std::vector<std::string> BaudRates() {
   return {"110", "300", "600", "1200", "2400", "9600", "14400", "19200", "28800", "38400", "56000", "128000", "256000"};
 }

@@ -43,5 +43,8 @@ std::string ReadTimeSignal(C_Com& port, TimeSignalDecoder& decoder, const Adjust
 
 // The speeds the settings dialog offers, in its order.
 std::vector<std::string> BaudRates();
+// The ports it offers: "NA" (no port), then "Com" + n with the device
+// that number stands for now ("Com1  /dev/ttyUSB0 (FT232R USB UART)").
+std::vector<std::string> ComPortItems(platform::SerialSystem& system);
 
 }  // namespace kavon

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -107,7 +108,9 @@ std::string TermiosSerialPort::Open(const std::string& device, const SerialSetti
     close(fd);
     return why;
   };
-  // No other program may open the box while we hold it.
+  // No other program may open the box while we hold it: TIOCEXCL for
+  // everyone but root, the lock for every program that asks for it.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(device + ": in use by another program");
   if (ioctl(fd, TIOCEXCL) != 0) return fail(Reason(device + " (exclusive use)", errno));
   termios2 t{};
   if (ioctl(fd, TCGETS2, &t) != 0) return fail(Reason(device + " (not a serial port)", errno));
@@ -143,9 +146,14 @@ std::vector<uint8_t> TermiosSerialPort::Read(size_t maxBytes) {
     return out;
   }
   out.clear();
-  // Nothing yet is EAGAIN; end of file or EIO is a hang-up or a device
-  // that went away.
-  if (n == 0 || (errno != EAGAIN && errno != EINTR)) lost_ = true;
+  if (n < 0 && errno != EAGAIN && errno != EINTR) {
+    lost_ = true;  // EIO and the like: the far end hung up, the device went away
+    return out;
+  }
+  // With VMIN = VTIME = 0 "nothing yet" reads as 0 bytes, and so does a
+  // tty that was hung up (a USB adapter pulled): poll tells them apart.
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) lost_ = true;
   return out;
 }
 

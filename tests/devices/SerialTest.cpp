@@ -1,0 +1,247 @@
+// The serial control box over pseudo-terminals: the test holds the far end
+// (the master) and kavon opens the slave through a link that stands for
+// the box's device, as ComName would name it.
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/AppFixture.h"
+#include "app/ClockAdjust.h"
+#include "devices/FCT_Serial.h"
+#include "platform/linux/TermiosSerial.h"
+
+namespace kavon {
+namespace {
+
+using test::AppFixture;
+using test::Count;
+
+// A pseudo-terminal whose slave is reached through `link`.
+struct FarEnd {
+  int master = -1;
+  explicit FarEnd(const std::string& link) {
+    int slave = -1;
+    char name[256];
+    EXPECT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);  // kavon opens it by name
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(name, link);
+  }
+  ~FarEnd() { HangUp(); }
+  void Send(std::vector<uint8_t> bytes) { EXPECT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  std::vector<uint8_t> Received() {
+    std::vector<uint8_t> out(4096);
+    const ssize_t n = read(master, out.data(), out.size());
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+  }
+  void HangUp() {
+    if (master >= 0) close(master);
+    master = -1;
+  }
+};
+
+// The machine's serial system, counting the reads of every port it makes.
+struct CountingSystem : platform::SerialSystem {
+  platform::LinuxSerialSystem real;
+  int reads = 0;
+  struct Port : platform::SerialPort {
+    std::unique_ptr<platform::SerialPort> inner;
+    int* reads;
+    std::string Open(const std::string& d, const platform::SerialSettings& s) override { return inner->Open(d, s); }
+    bool IsOpen() const override { return inner->IsOpen(); }
+    std::vector<uint8_t> Read(size_t n) override {
+      ++*reads;
+      return inner->Read(n);
+    }
+    bool Write(const uint8_t* d, size_t n, int t) override { return inner->Write(d, n, t); }
+    bool Lost() const override { return inner->Lost(); }
+    void Close() override { inner->Close(); }
+  };
+  std::vector<platform::SerialDevice> List() override { return real.List(); }
+  bool Exists(const std::string& d) override { return real.Exists(d); }
+  std::unique_ptr<platform::SerialPort> NewPort() override {
+    auto p = std::make_unique<Port>();
+    p->inner = real.NewPort();
+    p->reads = &reads;
+    return p;
+  }
+};
+
+struct BoxFixture : AppFixture {
+  CountingSystem serial;
+  std::string link;
+  std::unique_ptr<FarEnd> box;
+  explicit BoxFixture(const std::string& ini)
+      : AppFixture("ComNo=1\nComName=$HOME/box\n" + ini), link(dir.File("box")), box(std::make_unique<FarEnd>(link)) {}
+  void Start() {
+    backend = std::make_unique<platform::IniSettingsBackend>(dir.path());
+    ProgramPaths paths{dir.path() + "/", dir.path(), dir.File("kavon.lock")};
+    app = std::make_unique<FrmMain>(paths, clock, *backend, *sim);
+    app->SetSerialSystem(&serial);
+    app->Load();
+  }
+};
+
+TEST(SerialBox, CodesStartAndStopChannelsAndLampsGoBack) {
+  BoxFixture f("NumRec=4\n");
+  f.Start();
+  EXPECT_EQ(f.box->Received(), (std::vector<uint8_t>{101, 102, 103, 104, 113}));  // recording lamps off at start
+  f.box->Send({3});  // start channel 3: one byte a tick, raw (no interrupt)
+  f.Run(0.2);
+  EXPECT_EQ(f.channel(2).IsOpen, 1);
+  EXPECT_EQ(f.box->Received(), (std::vector<uint8_t>{3, 107}));
+  f.box->Send({9, 13, 7});  // channel 5 on, off (13 stays 13, not a line end); channel 3 off
+  f.Run(0.5);
+  EXPECT_EQ(f.channel(4).IsOpen, 0);
+  EXPECT_EQ(f.channel(2).IsOpen, 0);
+  EXPECT_EQ(f.box->Received(), (std::vector<uint8_t>{13, 117, 113, 17, 103, 7}));
+  f.app->Unload();
+  const auto atExit = f.box->Received();  // each channel shown stopped, then every lamp off
+  ASSERT_GE(atExit.size(), 10u);
+  EXPECT_EQ(std::vector<uint8_t>(atExit.end() - 10, atExit.end()),
+            (std::vector<uint8_t>{101, 102, 103, 104, 105, 106, 107, 108, 113, 117}));
+}
+
+TEST(SerialBox, AHangUpIsToldOnceAndTheBoxIsOpenedAgainWhenItIsBack) {
+  BoxFixture f("NumRec=0\n");
+  f.Start();
+  f.box->HangUp();
+  f.Run(0.5);
+  const int readsWhenLost = f.serial.reads;
+  f.Run(5);
+  EXPECT_EQ(f.serial.reads, readsWhenLost);  // a lost port is not polled
+  EXPECT_EQ(Count(f.ErrText(), "シリアルポート切断 " + f.link), 1);
+  EXPECT_EQ(f.state().serialProblem, "シリアルポート切断 " + f.link);
+  f.box = std::make_unique<FarEnd>(f.link);  // a new box takes the name
+  f.Run(1.5);
+  EXPECT_NE(f.LogText().find("シリアルポート再接続 " + f.link), std::string::npos);
+  EXPECT_TRUE(f.state().serialProblem.empty());
+  f.box->Send({1});
+  f.Run(0.2);
+  EXPECT_EQ(f.channel(0).IsOpen, 1);
+}
+
+TEST(SerialBox, APortThatCannotOpenSaysSo) {
+  AppFixture f("NumRec=0\nComNo=3\nComName=/nonexistent/box\n");
+  platform::LinuxSerialSystem none;
+  f.backend = std::make_unique<platform::IniSettingsBackend>(f.dir.path());
+  f.app = std::make_unique<FrmMain>(ProgramPaths{f.dir.path() + "/", f.dir.path(), f.dir.File("kavon.lock")}, f.clock,
+                                    *f.backend, *f.sim);
+  f.app->SetSerialSystem(&none);
+  f.app->Load();
+  EXPECT_EQ(f.state().serial, nullptr);
+  ASSERT_EQ(f.state().messages.size(), 1u);
+  EXPECT_TRUE(f.state().messages.front() == "Com3が開けません" || f.state().messages.front() == "Can not open Com3");
+  EXPECT_NE(f.ErrText().find("Com3が開けません"), std::string::npos);
+}
+
+TEST(SerialBox, TimeRecordsSetTheClockAtTheMark) {
+  BoxFixture f("NumRec=0\nUseBCD=1\nAdjustMode=1\nAMinute=0\nASecond=0\n");
+  f.clock.SetLocal(2024, 3, 1, 12, 59, 58);
+  f.Start();
+  f.box->Send({'x', 'x', '1', '2', 0x02});  // a record in two parts, with bytes to ignore
+  f.Run(0.1);
+  EXPECT_EQ(f.clock.SetCount(), 0);
+  f.box->Send({'5', '9', 0x00, '5', '8', 0xE5, '1', '3', '0', '0', '0', '0', 0x03, 0xE5});
+  f.Run(0.1);
+  EXPECT_EQ(f.clock.SetCount(), 1);  // the last record of the call is the mark
+  EXPECT_EQ(f.clock.NowLocal().hour, 13);
+  EXPECT_EQ(f.clock.NowLocal().minute, 0);
+  // A mark that waited behind a later record never sets the clock late.
+  f.box->Send({'1', '3', '0', '0', '0', '0', 0xE5, '1', '3', '0', '0', '0', '1', 0xE5});
+  f.Run(0.1);
+  EXPECT_EQ(f.clock.SetCount(), 1);
+}
+
+TEST(TimeSignal, RecordsAndTheCalibrationMark) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    const char* time;
+    const char* pending;
+  };
+  const std::vector<uint8_t> noEnd(30, '7');
+  const Case cases[] = {
+      {{'1', '2', '0', '0', '0', '0', 0xE5}, "12:00:00", ""},
+      {{'x', 'x', '1', '2', '3', '4', '5', '6', 0xE5}, "12:34:56", ""},  // only the last six count
+      {{'1', 0x00, '2', 0x02, '3', 0x03, '4', '5', '6', 0xE5}, "12:34:56", ""},
+      {{'1', '2', '3', 0xE5}, "", "123"},                       // too short: the end byte is ignored
+      {noEnd, "", "777777777777777777"},                        // past 26, its last 18 are kept
+  };
+  for (const auto& c : cases) {
+    TimeSignalDecoder d;
+    EXPECT_EQ(d.Feed(c.bytes), c.time);
+    EXPECT_EQ(d.Pending(), c.pending);
+  }
+  const AdjustSettings hourly{0, 0, 0, 1};
+  EXPECT_TRUE(IsCalibrationMark("12:00:00", hourly));
+  EXPECT_FALSE(IsCalibrationMark("12:00:00", AdjustSettings{0, 0, 5, 1}));
+  EXPECT_TRUE(IsCalibrationMark("12:34:00", AdjustSettings{0, 0, 0, 0}));
+  EXPECT_FALSE(IsCalibrationMark("12:00:00", AdjustSettings{0, 0, 0, 2}));
+  EXPECT_FALSE(IsCalibrationMark("12:00:00", AdjustSettings{0, 0, 0, 7}));
+}
+
+TEST(TimeSignal, TheClockIsSetToTheMarkOfTheMode) {
+  struct Case {
+    int mode, hour, minute, second;
+    int y, mo, d, h, mi;  // the time set (second = ASecond)
+  };
+  const Case cases[] = {
+      {1, 12, 59, 58, 2024, 3, 1, 13, 0},  // d = -59, corrected to +1
+      {1, 23, 59, 50, 2024, 3, 2, 0, 0},   // the next day
+      {2, 23, 58, 0, 2024, 3, 2, 0, 0},    // e = -23, corrected to +1
+      {0, 12, 30, 50, 2024, 3, 1, 12, 31},
+  };
+  for (const auto& c : cases) {
+    Settings s;
+    s.AdjustMode = c.mode;
+    platform::CivilTime now{2024, 3, 1, c.hour, c.minute, c.second};
+    const platform::CivilTime t = AdjustedTime(now, s);
+    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
+              (std::vector<int>{c.y, c.mo, c.d, c.h, c.mi, 0}));
+  }
+}
+
+TEST(SerialPort, SpeedsLineSettingsAndRefusals) {
+  test::TempDir dir;
+  FarEnd far(dir.File("box"));
+  platform::LinuxSerialSystem system;
+  C_Com com(system);
+  com.ComName(dir.File("box"));
+  com.ComPort("Com1");
+  com.DataSize(1000);
+  EXPECT_EQ(com.DataSize(), 255);
+  for (const long baud : {2400L, 38400L, 56000L, 256000L}) {
+    com.BaudRate(baud);
+    EXPECT_EQ(com.OpenComm(), 1) << baud << " " << com.LastError();
+  }
+  com.StopBit(1);  // one and a half
+  EXPECT_EQ(com.OpenComm(), 0);
+  EXPECT_FALSE(com.IsOpen());
+  std::vector<uint8_t> bytes{9, 9, 9};
+  com.RecvDataB(bytes);  // a closed port: count 0, the rest untouched
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0, 9, 9}));
+  com.StopBit(0);
+  ASSERT_EQ(com.OpenComm(), 1);
+  // Second open of the same box is refused while we hold it.
+  platform::TermiosSerialPort other;
+  EXPECT_FALSE(other.Open(dir.File("box"), {}).empty());
+  far.Send({3, 10, 13, 17, 19, 0xFF});
+  std::vector<uint8_t> got(8, 0);
+  com.RecvDataB(got);  // no more than the array holds
+  EXPECT_EQ(got, (std::vector<uint8_t>{6, 3, 10, 13, 17, 19, 0xFF, 0}));
+  com.SendDataB({1, 2, 3}, 99);  // never past the array
+  com.SendText("");
+  EXPECT_EQ(far.Received(), (std::vector<uint8_t>{1, 2, 3}));
+  C_Com missing(system);
+  missing.ComPort("Com200");
+  EXPECT_EQ(missing.OpenComm(), 0);
+}
+
+}  // namespace
+}  // namespace kavon
