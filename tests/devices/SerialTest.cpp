@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "app/AppFixture.h"
@@ -157,6 +159,15 @@ TEST(SerialBox, TimeRecordsSetTheClockAtTheMark) {
   f.box->Send({'1', '3', '0', '0', '0', '0', 0xE5, '1', '3', '0', '0', '0', '1', 0xE5});
   f.Run(0.1);
   EXPECT_EQ(f.clock.SetCount(), 1);
+  // Without the right to set the clock: the reason in the log each time,
+  // and once a run what to do about it.
+  f.clock.FailSetting(EPERM);
+  for (int i = 0; i < 2; ++i) {
+    f.box->Send({'1', '4', '0', '0', '0', '0', 0xE5});
+    f.Run(0.1);
+  }
+  EXPECT_EQ(Count(f.LogText(), "時刻修正エラー " + std::string(std::strerror(EPERM))), 2);
+  EXPECT_EQ(f.state().messages.size(), 1u);
 }
 
 TEST(TimeSignal, RecordsAndTheCalibrationMark) {
