@@ -40,6 +40,7 @@ class FrmMain {
   // The machine's serial ports: with one, startup opens the serial control
   // box of the settings (InitSerial). Before Load.
   void SetSerialSystem(platform::SerialSystem* system) { serialSystem_ = system; }
+  platform::SerialSystem* serialSystem() const { return serialSystem_; }
   // (Re)opens the serial control box from the settings; 1 when open.
   int InitSerial();
   // The detection check boxes of a channel's row.

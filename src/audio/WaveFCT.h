@@ -111,6 +111,12 @@ class WaveFCT {
  public:
   WaveFCT(platform::WaveIn& wave, Log& log);
 
+  // New detection levels, taken by each channel at its next start.
+  void SetDetectionLevels(int muonInLevel, int muonOutLevel, int muonMS) {
+    settings_.MuonInLevel = muonInLevel;
+    settings_.MuonOutLevel = muonOutLevel;
+    settings_.MuonMS = muonMS;
+  }
   // Fixes the capture format and its derived sizes; before any channel opens.
   void SetFormat(const CaptureSettings& settings);
   const platform::WaveFormat& Format() const { return format_; }

@@ -13,6 +13,7 @@
 
 #include "app/Settings.h"
 #include "common/Text.h"
+#include "ui/ConfDialog.h"
 #include "ui/UiHelpers.h"
 
 namespace kavon::ui {
@@ -68,14 +69,13 @@ MainWindow::MainWindow(FrmMain& app, QWidget* parent)
 }
 
 void MainWindow::BuildMenus() {
-  // The timer list editor and the settings dialog come with their own
-  // versions; until then the menus say so.
+  // The timer list editor comes with its own version; until then the menu
+  // says so.
   QAction* timer = menuBar()->addAction(Q(lang_.Text("タイマー(&T)", "&Timer")));
+  timer->setEnabled(false);
+  timer->setToolTip(Q(lang_.Text("この版にはまだありません", "not in this version yet")));
   QAction* conf = menuBar()->addAction(Q(lang_.Text("設定(&C)", "&Settings")));
-  for (QAction* a : {timer, conf}) {
-    a->setEnabled(false);
-    a->setToolTip(Q(lang_.Text("この版にはまだありません", "not in this version yet")));
-  }
+  connect(conf, &QAction::triggered, this, [this] { OpenSettings(); });
 }
 
 void MainWindow::BuildRows(QWidget* central) {
@@ -135,6 +135,17 @@ void MainWindow::BuildRows(QWidget* central) {
     rows_.push_back(row);
   }
   grid->setColumnStretch(3, 1);
+}
+
+ConfDialog* MainWindow::OpenSettings() {
+  if (!conf_) {
+    conf_ = new ConfDialog(app_, app_.serialSystem(), this);
+    conf_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  conf_->show();
+  conf_->raise();
+  conf_->activateWindow();
+  return conf_;
 }
 
 void MainWindow::ChooseManualFile(int ch) {

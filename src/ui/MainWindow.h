@@ -5,6 +5,7 @@
 // 100 ms tick, draws the core's state after each tick and hands the user's
 // clicks to the core.
 #include <QMainWindow>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
 #include <functional>
@@ -46,6 +47,8 @@ class MainWindow : public QMainWindow {
   UC_TextPicture* TextClock() const { return clock_; }
   UC_TextPicture* TextTimerOn() const { return timerOn_; }
   QLabel* StatusText() const { return status_; }
+  // The settings window, opened from the menu (modeless, one at a time).
+  class ConfDialog* OpenSettings();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -74,6 +77,7 @@ class MainWindow : public QMainWindow {
   UC_TextPicture* clock_ = nullptr;
   UC_TextPicture* timerOn_ = nullptr;
   QLabel* status_ = nullptr;
+  QPointer<class ConfDialog> conf_;
   QTimer tickTimer_;
   std::function<void()> afterTick_;
   QSet<QString> shownMessages_;

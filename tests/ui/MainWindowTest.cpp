@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <cstdlib>
 
 #include "app/AppFixture.h"
+#include "ui/ConfDialog.h"
 #include "ui/UiHelpers.h"
 
 namespace kavon {
@@ -161,6 +165,41 @@ TEST(MainWindow, RendersRowsMetersAndTheClock) {
   EXPECT_GT(drawn(f.window->PicRec(0)), 20);
   EXPECT_LT(f.window->PictureVU(1)->Vu().BarPos(0), f.window->PictureVU(0)->Vu().BarPos(0));
   EXPECT_FALSE(f.window->StatusText()->text().isEmpty());
+}
+
+TEST(ConfDialog, RefusedFieldsAreMarkedAndOkStores) {
+  WindowFixture f("NumRec=0\n");
+  ui::ConfDialog* dialog = f.window->OpenSettings();
+  ASSERT_TRUE(dialog->isVisible());
+  EXPECT_EQ(f.window->OpenSettings(), dialog);  // one at a time
+  auto* ms = qobject_cast<QLineEdit*>(dialog->Field("MuonMS"));
+  ASSERT_NE(ms, nullptr);
+  std::vector<QString> shown;
+  ui::SetBoxAnswer([&](const QString& text, int) {
+    shown.push_back(text);
+    return ui::kIdOk;
+  });
+  ms->setText("abc");
+  EXPECT_FALSE(dialog->Accept());
+  EXPECT_FALSE(ms->styleSheet().isEmpty());
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown.front().contains("無音長さ"));
+  EXPECT_TRUE(dialog->isVisible());
+  // Typing six digits into the day start shows a time.
+  auto* day = qobject_cast<QLineEdit*>(dialog->Field("HourAdjust"));
+  day->clear();
+  QTest::keyClicks(day, "053000");
+  EXPECT_EQ(day->text().toStdString(), "05:30:00");
+  dialog->BcdBox()->setChecked(true);
+  EXPECT_FALSE(dialog->BaudList()->isEnabled());
+  EXPECT_FALSE(dialog->PinList(0)->isEnabled());
+  EXPECT_TRUE(dialog->PinList(1)->isEnabled());
+  ms->setText("2500");
+  EXPECT_TRUE(dialog->Accept());
+  const std::string ini = test::ReadWholeFile(f.dir.File("kavon.ini"));
+  EXPECT_NE(ini.find("\nMuonMS=2500\n"), std::string::npos);
+  EXPECT_NE(ini.find("\nHourAdjust=19800\n"), std::string::npos);
+  EXPECT_NE(ini.find("\nUseBCD=1\n"), std::string::npos);
 }
 
 TEST(UiHelpers, FontCacheAndLevelTexts) {

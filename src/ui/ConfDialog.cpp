@@ -1,0 +1,227 @@
+#include "ui/ConfDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/MainWindow.h"
+#include "ui/UiHelpers.h"
+
+namespace kavon::ui {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+const char* const kRefusedStyle = "background: #5a1414; color: #ffd0c8;";
+
+QLabel* Label(const QString& text, QWidget* parent) { return new QLabel(text, parent); }
+
+}  // namespace
+
+UC_PathText::UC_PathText(QWidget* parent) : QWidget(parent), edit_(new QLineEdit(this)), browse_(new QPushButton("…", this)) {
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
+  row->addWidget(edit_, 1);
+  row->addWidget(browse_);
+  browse_->setFixedWidth(browse_->fontMetrics().horizontalAdvance("…") + 16);
+  connect(browse_, &QPushButton::clicked, this, [this] {
+    const QString chosen = BrowseFolder(edit_->text(), QStringLiteral("フォルダ選択"), this);
+    if (!chosen.isEmpty()) edit_->setText(chosen);
+  });
+}
+
+QString UC_PathText::Text() const { return edit_->text(); }
+void UC_PathText::SetText(const QString& text) { edit_->setText(text); }
+
+ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* parent)
+    : QDialog(parent), app_(app), conf_(app, serial), loaded_(conf_.Load()),
+      lang_(Lang::ModeFor(Lang::EnvironmentLocale(), app.settings().LangMode)) {
+  setWindowTitle(Q(lang_.Text("設定", "Settings")));
+  setModal(false);
+  auto* top = new QVBoxLayout(this);
+  const QString nextStart = Q(lang_.Text("（次回起動から）", "(from the next start)"));
+
+  auto* general = new QGroupBox(QStringLiteral("一般"), this);
+  auto* g = new QGridLayout(general);
+  g->addWidget(Label(QStringLiteral("表示サイズ"), general), 0, 0);
+  g->addWidget(Line("SizeRate", loaded_.sizeRate), 0, 1);
+  g->addWidget(Label(nextStart, general), 0, 2);
+  g->addWidget(Label(QStringLiteral("表示フォント"), general), 1, 0);
+  altFont_ = List({"ＭＳ Ｐゴシック", "メイリオ"}, loaded_.altFont);
+  g->addWidget(altFont_, 1, 1);
+  g->addWidget(Label(nextStart, general), 1, 2);
+  top->addWidget(general);
+
+  auto* rec = new QGroupBox(QStringLiteral("録音"), this);
+  auto* r = new QGridLayout(rec);
+  r->addWidget(Label(QStringLiteral("録音数"), rec), 0, 0);
+  r->addWidget(Line("NumRec", loaded_.numDev), 0, 1);
+  r->addWidget(Label(QStringLiteral("サンプリング周波数"), rec), 0, 2);
+  rate_ = List(loaded_.rates, loaded_.rate);
+  r->addWidget(rate_, 0, 3);
+  r->addWidget(Label(nextStart, rec), 0, 4);
+  r->addWidget(Label(QStringLiteral("削除日数"), rec), 1, 0);
+  r->addWidget(Line("DeleteDate", loaded_.deleteDate), 1, 1);
+  r->addWidget(Label(QStringLiteral("入力デバイス"), rec), 2, 1);
+  r->addWidget(Label(QStringLiteral("レベル"), rec), 2, 2);
+  r->addWidget(Label(QStringLiteral("フォルダ"), rec), 2, 4);
+  for (int ch = 0; ch < kMaxChannels; ++ch) {
+    const auto i = static_cast<size_t>(ch);
+    const int row = 3 + ch;
+    r->addWidget(Label(QString::number(ch + 1), rec), row, 0);
+    devices_[i] = List(loaded_.channels[i].devices, loaded_.channels[i].device);
+    devices_[i]->setMinimumContentsLength(18);
+    r->addWidget(devices_[i], row, 1);
+    r->addWidget(Line(Q(ChannelKey("RecLevelDB", ch)), loaded_.channels[i].level), row, 2);
+    r->addWidget(Label(QStringLiteral("db"), rec), row, 3);
+    paths_[i] = new UC_PathText(rec);
+    paths_[i]->SetText(Q(loaded_.channels[i].path));
+    fields_.insert(Q(ChannelKey("RecPath", ch)), paths_[i]->Edit());
+    r->addWidget(paths_[i], row, 4);
+  }
+  auto* muon = new QHBoxLayout;
+  muon->addWidget(Label(QStringLiteral("入力検知録音 開始"), rec));
+  muon->addWidget(Line("MuonInLevel", loaded_.muonInLevel));
+  muon->addWidget(Label(QStringLiteral("db  停止"), rec));
+  muon->addWidget(Line("MuonOutLevel", loaded_.muonOutLevel));
+  muon->addWidget(Label(QStringLiteral("db  無音長さ"), rec));
+  muon->addWidget(Line("MuonMS", loaded_.muonMS));
+  muon->addWidget(Label(QStringLiteral("ms"), rec));
+  r->addLayout(muon, 3 + kMaxChannels, 0, 1, 5);
+  r->setColumnStretch(1, 2);
+  r->setColumnStretch(4, 3);
+  top->addWidget(rec);
+
+  auto* cal = new QGroupBox(QStringLiteral("時刻較正"), this);
+  auto* c = new QGridLayout(cal);
+  c->addWidget(Label(QStringLiteral("一日の開始時刻"), cal), 0, 0);
+  QLineEdit* day = Line("HourAdjust", loaded_.hourAdjust);
+  connect(day, &QLineEdit::textEdited, this, [day](const QString& text) {
+    const QString shown = Q(FrmConf::FormatTimeTyping(text.toStdString()));
+    if (shown != text) day->setText(shown);
+  });
+  c->addWidget(day, 0, 1);
+  auto* mark = new QHBoxLayout;
+  mark->addWidget(Label(QStringLiteral("毎時"), cal));
+  mark->addWidget(Line("AMinute", loaded_.minute));
+  mark->addWidget(Label(QStringLiteral("分"), cal));
+  mark->addWidget(Line("ASecond", loaded_.second));
+  mark->addWidget(Label(QStringLiteral("秒  前後"), cal));
+  mark->addWidget(Line("NoAdjustSec", loaded_.noAdjustSec));
+  mark->addWidget(Label(QStringLiteral("秒以外は無視"), cal));
+  c->addLayout(mark, 1, 0, 1, 4);
+  com_ = List(loaded_.comPorts, loaded_.comNo);
+  baud_ = List(loaded_.bauds, loaded_.baud);
+  bcd_ = new QCheckBox(QStringLiteral("BCD"), cal);
+  bcd_->setChecked(loaded_.useBCD != 0);
+  connect(bcd_, &QCheckBox::toggled, this, [this] { ApplyBcdRule(); });
+  c->addWidget(com_, 2, 0, 1, 2);
+  c->addWidget(baud_, 2, 2);
+  c->addWidget(bcd_, 2, 3);
+  const std::vector<std::string> pinItems = {"NA", "1", "2", "3", "4", "5", "6", "7", "8"};
+  c->addWidget(Label(QStringLiteral("較正ピン"), cal), 3, 0);
+  for (int i = 0; i < 2; ++i) {
+    pins_[static_cast<size_t>(i)] = List(pinItems, loaded_.adjustPin[static_cast<size_t>(i)]);
+    c->addWidget(pins_[static_cast<size_t>(i)], 3, 1 + i);
+  }
+  c->addWidget(Label(QStringLiteral("HID ID"), cal), 4, 0);
+  hid_ = List(pinItems, loaded_.hid);
+  c->addWidget(hid_, 4, 1);
+  top->addWidget(cal);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  auto* cancel = new QPushButton(Q(lang_.Text("キャンセル", "Cancel")), this);
+  ok->setDefault(true);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  top->addLayout(buttons);
+  connect(ok, &QPushButton::clicked, this, [this] {
+    app_.log().WriteLog("設定画面 OKCancelButtons Click 1");
+    Accept();
+  });
+  connect(cancel, &QPushButton::clicked, this, [this] {
+    app_.log().WriteLog("設定画面 OKCancelButtons Click 0");
+    close();
+  });
+  ApplyBcdRule();
+}
+
+QLineEdit* ConfDialog::Line(const QString& key, const std::string& text) {
+  auto* edit = new QLineEdit(Q(text), this);
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("00:00:00") + 16);
+  edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance("000000000000") + 16);
+  fields_.insert(key, edit);
+  return edit;
+}
+
+QComboBox* ConfDialog::List(const std::vector<std::string>& items, int selected) {
+  auto* list = new QComboBox(this);
+  for (const auto& item : items) list->addItem(Q(item));
+  list->setCurrentIndex(selected);
+  return list;
+}
+
+void ConfDialog::ApplyBcdRule() {
+  baud_->setEnabled(!bcd_->isChecked());
+  pins_[0]->setEnabled(!bcd_->isChecked());
+}
+
+ConfValues ConfDialog::Values() const {
+  ConfValues v = loaded_;
+  auto text = [this](const char* key) { return qobject_cast<QLineEdit*>(fields_.value(key))->text().toStdString(); };
+  v.sizeRate = text("SizeRate");
+  v.altFont = altFont_->currentIndex();
+  v.numDev = text("NumRec");
+  v.rate = rate_->currentIndex();
+  v.deleteDate = text("DeleteDate");
+  for (int ch = 0; ch < kMaxChannels; ++ch) {
+    const auto i = static_cast<size_t>(ch);
+    v.channels[i].device = devices_[i]->currentIndex();
+    v.channels[i].level = qobject_cast<QLineEdit*>(fields_.value(Q(ChannelKey("RecLevelDB", ch))))->text().toStdString();
+    v.channels[i].path = paths_[i]->Text().toStdString();
+  }
+  v.muonInLevel = text("MuonInLevel");
+  v.muonOutLevel = text("MuonOutLevel");
+  v.muonMS = text("MuonMS");
+  v.hourAdjust = text("HourAdjust");
+  v.minute = text("AMinute");
+  v.second = text("ASecond");
+  v.noAdjustSec = text("NoAdjustSec");
+  v.comNo = com_->currentIndex();
+  v.baud = baud_->currentIndex();
+  v.useBCD = bcd_->isChecked() ? 1 : 0;
+  for (size_t i = 0; i < 2; ++i) v.adjustPin[i] = pins_[i]->currentIndex();
+  v.hid = hid_->currentIndex();
+  return v;
+}
+
+void ConfDialog::MarkRefused(const std::vector<Refusal>& refused) {
+  for (QWidget* w : fields_) w->setStyleSheet({});
+  QStringList lines;
+  for (const auto& r : refused) {
+    if (QWidget* w = fields_.value(Q(r.field))) w->setStyleSheet(kRefusedStyle);
+    lines << Q(r.message);
+  }
+  if (lines.isEmpty()) return;
+  MsgBoxCentered(this, Q(lang_.Text("次の値は使えません。何も保存していません。\n", "These values cannot be used; nothing was saved:\n")) +
+                           lines.join("\n"),
+                 kMbIconExclamation, kProductName);
+}
+
+bool ConfDialog::Accept() {
+  const std::vector<Refusal> refused = conf_.Ok(Values());
+  MarkRefused(refused);
+  if (!refused.empty()) return false;
+  close();
+  return true;
+}
+
+}  // namespace kavon::ui
