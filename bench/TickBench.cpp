@@ -19,11 +19,12 @@ using namespace kavon;
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : "bench-tick";
   const double hours = argc > 2 ? std::atof(argv[2]) : 1.0;
+  const int sync = argc > 3 ? std::atoi(argv[3]) : 1;
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   {
     std::FILE* ini = std::fopen((folder + "/kavon.ini").c_str(), "w");
-    std::fprintf(ini, "[conf]\nNumRec=7\nnFreq=48000\n");
+    std::fprintf(ini, "[conf]\nNumRec=7\nnFreq=48000\nSyncWrites=%d\n", sync);
     for (int ch = 1; ch <= 8; ++ch) std::fprintf(ini, "DevInID_%d=%d\nRecLevelDB_%d=3\n", ch, ch - 1, ch);
     std::fclose(ini);
   }
@@ -51,9 +52,11 @@ int main(int argc, char** argv) {
   double total = 0;
   for (const double t : times) total += t;
   std::sort(times.begin(), times.end());
-  std::printf("ticks: %zu (%.1f h of 8 channels at 48000 Hz)\n", times.size(), hours);
+  std::printf("ticks: %zu (%.1f h of 8 channels at 48000 Hz, SyncWrites=%d, writer thread)\n", times.size(), hours, sync);
   std::printf("tick median %.3f ms, p99 %.3f ms, max %.3f ms\n", times[times.size() / 2], times[times.size() * 99 / 100],
               times.back());
+  const auto over = std::count_if(times.begin(), times.end(), [](double t) { return t > 10.0; });
+  std::printf("ticks over 10 ms: %ld of %zu\n", static_cast<long>(over), times.size());
   std::printf("CPU in ticks per hour of 8-channel recording: %.2f s\n", total / 1000.0 / hours);
   std::filesystem::remove_all(folder);
   return 0;

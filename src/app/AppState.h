@@ -24,6 +24,7 @@ struct ChannelView {
   bool timeLit = false;       // recorded-time field in its lit colours
   std::string timeText = "00'00.0";
   std::string error;          // the last failure, shown on the row until the next start
+  std::string warning;        // a passing trouble (the disk is behind), shown while it lasts
   std::array<double, 2> meanDb{-60, -60};
   std::array<double, 2> peakDb{-110, -110};
   // Counted up at every meter update and every reset, so a window draws

@@ -1,10 +1,12 @@
 #include "app/FrmMain.h"
 
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <set>
 #include <utility>
 
+#include "audio/WaveMMIO.h"
 #include "common/FileHelpers.h"
 #include "common/Text.h"
 #include "platform/FileSync.h"
@@ -16,6 +18,9 @@ constexpr int kLogKeepDays = 90;
 // Entries that can never fire are named up to this many per load.
 constexpr int kMaxUnfireableReports = 20;
 constexpr double kTimerFileCheckSeconds = 1.0;
+// Recordings this many days old are checked for torn headers at start when
+// retention is off.
+constexpr int kRepairDays = 7;
 
 std::string ChannelNumber(const TimerEntry& e) { return std::to_string(static_cast<int64_t>(e.Ch) + 1); }
 }  // namespace
@@ -89,6 +94,13 @@ void FrmMain::Load() {
   app_.lang = Lang(Lang::ModeFor(Lang::EnvironmentLocale(), app_.settings.LangMode));
   Guarded("Load", [&] { SetUpLog(); });
   Guarded("Load", [&] { SetUpChannels(); });
+  Guarded("Load", [&] {
+    app_.capture.SetSync(app_.settings.SyncWrites != 0);
+    if (!useWriterThread_) return;
+    writer_ = std::make_unique<DiskWriter>(app_.capture.Format().samplesPerSec, app_.settings.SyncWrites != 0);
+    app_.capture.SetWriter(writer_.get());
+  });
+  Guarded("Load", [&] { RepairHeaders(); });
   app_.TimerOn = app_.settings.TimerOn;
   Guarded("Load", [&] {
     platform::RemoveStaleTemporaries(app_.paths.programFolder, "timer.txt");
@@ -201,6 +213,46 @@ void FrmMain::LampsOffAtExit(ControlDevice* device) {
   }
 }
 
+void FrmMain::RepairHeaders() {
+  namespace fs = std::filesystem;
+  const int days = app_.settings.DeleteDate >= 1 ? app_.settings.DeleteDate : kRepairDays;
+  const auto since = std::chrono::file_clock::now() - std::chrono::days(days);
+  std::set<std::string> folders;
+  for (int ch = 0; ch <= app_.settings.NumRec; ++ch) folders.insert(rec_.ChannelFolder(ch));
+  for (const auto& folder : folders) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+      if (!e.is_regular_file(ec) || e.is_symlink(ec) || ToLower(e.path().extension().string()) != ".wav") continue;
+      const auto written = e.last_write_time(ec);
+      if (ec || written < since) continue;
+      const int64_t frames = RepairWaveHeader(e.path().string());
+      if (frames >= 0) app_.log.WriteLog("ヘッダ修復 " + e.path().string() + " " + std::to_string(frames), 1);
+    }
+  }
+}
+
+void FrmMain::FinishWrites() {
+  if (!writer_) return;
+  if (!app_.capture.WaitForWrites(shutdownWait_)) {
+    const double bytesPerSecond = app_.capture.Format().avgBytesPerSec;
+    for (const auto& [ch, bytes] : writer_->Waiting()) {
+      app_.log.WriteLog("書き込めなかった音声 " + std::to_string(ch + 1) + " " +
+                            FormatFixed(static_cast<double>(bytes) / bytesPerSecond, 3) + "秒",
+                        1);
+    }
+    writer_->Abandon();
+    app_.capture.WaitForWrites(1.0);
+  }
+  app_.capture.SetWriter(nullptr);
+  // A write that never returns (a dead network disk) keeps its thread: the
+  // writer is left to the end of the process rather than waited for.
+  if (!writer_->Drain(0)) {
+    (void)writer_.release();
+    return;
+  }
+  writer_.reset();
+}
+
 void FrmMain::SaveSwitches() {
   // Only what changed since startup is written, in one save, so that hand
   // edits of other keys (and of these, when we did not touch them) stay.
@@ -228,6 +280,7 @@ void FrmMain::Unload() {
       if (wasOpen) app_.log.WriteLog("録音停止（終了時）" + std::to_string(ch + 1) + " " + app_.capture.Channel(ch).RecFileName);
     });
   }
+  Guarded("Unload", [&] { FinishWrites(); });
   Guarded("Unload", [&] { SaveSwitches(); });
   Guarded("Unload", [&] {
     // timer.txt is the user's file: written back only when we changed it.

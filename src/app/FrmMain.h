@@ -10,6 +10,7 @@
 #include "app/MainTick.h"
 #include "app/RecordingControl.h"
 #include "app/SerialControl.h"
+#include "audio/DiskWriter.h"
 
 namespace kavon {
 
@@ -37,6 +38,12 @@ class FrmMain {
 
   // The control boxes, opened by their modules (none by default).
   void SetControlDevices(ControlDevice* serial, ControlDevice* hid);
+  // Flushes go through a writer thread (the default); tests may write
+  // inline instead. Before Load.
+  void UseWriterThread(bool on) { useWriterThread_ = on; }
+  // How long shutdown waits for the disk before it gives up.
+  void SetShutdownWait(double seconds) { shutdownWait_ = seconds; }
+  DiskWriter* writer() { return writer_.get(); }
   // The machine's serial ports: with one, startup opens the serial control
   // box of the settings (InitSerial). Before Load.
   void SetSerialSystem(platform::SerialSystem* system) { serialSystem_ = system; }
@@ -70,8 +77,15 @@ class FrmMain {
   void WatchTimerFile();
   // The switches the user may change while we run, at exit.
   void SaveSwitches();
+  // Headers a power cut left disagreeing with their files, at start.
+  void RepairHeaders();
+  // Shutdown: waits (bounded) for the disk and says what it could not write.
+  void FinishWrites();
 
   AppState app_;
+  bool useWriterThread_ = true;
+  double shutdownWait_ = 30;
+  std::unique_ptr<DiskWriter> writer_;
   platform::SerialSystem* serialSystem_ = nullptr;
   std::unique_ptr<SerialControl> serialControl_;
   RecordingControl rec_;

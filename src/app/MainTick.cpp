@@ -333,8 +333,10 @@ void MainTick::ServiceChannel(int ch) {
     return;
   }
   // A failing disk shows on the row for as long as the recording lasts
-  // and after it, until the next start.
-  if (c.WriteFailing) app_.view[static_cast<size_t>(ch)].error = "書き込みエラー " + c.RecFileName;
+  // and after it, until the next start; a disk that is behind while it is.
+  ChannelView& view = app_.view[static_cast<size_t>(ch)];
+  if (c.WriteFailing) view.error = "書き込みエラー " + c.RecFileName;
+  view.warning = c.Backlogged ? "書き込み遅延 " + c.RecFileName : "";
   if (c.RecLimitFrames < 1 || c.RecLimitFrames > app_.capture.FramesElapsed(ch)) return;
   if (rec_.IsTimerRecording(ch) && HandOverAtLimit(ch)) return;
   rec_.StopRecording(ch, false);
@@ -363,6 +365,7 @@ void MainTick::Tick() {
     ScanTimerList(local);
     app_.TimerScanning = 0;
   }
+  app_.capture.CollectWrites();
   ServiceChannels();
   for (const auto& text : app_.waveIn.TakeMessages()) app_.log.WriteLog(text, 1);
   rec_.StepRetention();

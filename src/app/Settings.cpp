@@ -93,6 +93,7 @@ Settings ReadAllSettings(SettingsStore& store) {
   s.ComBaud = store.ReadSetting("ComBaud", "38400");
   s.ComName = store.ReadSetting("ComName", "");
   s.LangMode = ReadIntSetting(store, "LangMode", 0);
+  s.SyncWrites = ReadIntSetting(store, "SyncWrites", 1) == 0 ? 0 : 1;
   return s;
 }
 

@@ -48,6 +48,9 @@ struct Settings {
   int ASecond = 0;
   int AdjustMode = 1;
   int LangMode = 0;
+  // 1: each flush forces audio and header to the disk (power cuts); 0
+  // leaves it to the kernel.
+  int SyncWrites = 1;
   // "key=value" of every stored value that was out of bounds and replaced
   // by the key's default, for one log line each at startup.
   std::vector<std::string> rejected;

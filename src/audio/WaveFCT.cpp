@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "audio/DiskWriter.h"
 #include "audio/WaveDevices.h"
 #include "audio/WaveMMIO.h"
 #include "common/FileHelpers.h"
@@ -194,7 +195,7 @@ bool WaveFCT::DetectStop(int ch, const int16_t* s, FrameCount frames, FrameCount
     // frame before it. Never into the header, never lengthening the file.
     WriteDiskBuffer(ch, nullptr, 0, c.RecFileName, 1);
     const FrameCount keep = std::clamp<FrameCount>(c.FileFramesWritten + (i - muon - first), 0, c.FileFramesWritten);
-    SetWaveDataLength(c.RecFileName, static_cast<uint64_t>(keep) * kBytesPerFrame);
+    SetLength(ch, c.RecFileName, static_cast<uint64_t>(keep) * kBytesPerFrame);
     c.FramesWritten -= c.FileFramesWritten - keep;
     c.FileFramesWritten = keep;
     return true;
@@ -296,7 +297,7 @@ int WaveFCT::HandOver(int ch, const std::string& fileName, FrameCount limitFrame
   ChannelCapture& c = Channel(ch);
   if (!c.IsOpen) return 0;
   WriteDiskBuffer(ch, nullptr, 0, c.RecFileName, 1);
-  if (c.WriteFailing) NoteWriteRecovered(ch);
+  if (c.WriteFailing && !writer_) NoteWriteRecovered(ch, c.RecFileName);
   std::vector<int16_t> next = std::move(c.Overflow);
   c.Overflow.clear();
   ResetRecording(c);
@@ -342,56 +343,110 @@ int WaveFCT::WriteDiskBuffer(int ch, const void* src, int64_t byteLen, const std
 void WaveFCT::WriteOut(int ch) {
   ChannelCapture& c = Channel(ch);
   DiskBuffer& d = c.Disk;
-  // A file that vanished gets a new header first: raw PCM never stands
-  // under a missing or broken header.
-  if (FileSizeOfPath(d.FileName) < static_cast<int64_t>(kPlainHeaderBytes)) {
-    CreateWaveFile(format_.samplesPerSec, 16, 2, d.FileName, 0);
-  }
-  const int64_t before = std::max<int64_t>(0, FileSizeOfPath(d.FileName));
-  std::string why;
-  const int written = AppendWaveData(d.FileName, d.Data.data(), static_cast<size_t>(d.CurrentSize), &why);
-  if (written == 0) {
-    ++c.WriteFailures;
-    CutToWholeFrames(d.FileName);
-    const int64_t kept = std::max<int64_t>(0, FileSizeOfPath(d.FileName) - before);
-    NoteWriteFailure(ch, std::max<int64_t>(0, d.CurrentSize - kept), why);
-  } else if (c.WriteFailing) {
-    NoteWriteRecovered(ch);
-  }
-  if (written != 1) UpdateWaveHeader(d.FileName);
+  WriteJob job;
+  job.ch = ch;
+  job.file = d.FileName;
+  const int64_t bytes = d.CurrentSize;
   d.CurrentSize = 0;
+  if (!writer_) {
+    job.bytes.assign(d.Data.begin(), d.Data.begin() + bytes);
+    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_));
+    return;
+  }
+  // The buffer itself goes to the writer; the channel goes on in one the
+  // writer gave back.
+  const size_t capacity = d.Data.size();
+  job.bytes = std::move(d.Data);
+  job.bytes.resize(static_cast<size_t>(bytes));
+  d.Data = writer_->TakeBuffer(capacity);
+  if (!writer_->Push(std::move(job))) {
+    // The disk is a minute behind: what is waiting is kept, this goes.
+    NoteLost(ch, d.FileName, bytes);
+    log_.WriteLog("書き込み待ちが一杯のため音声を破棄 " + std::to_string(ch + 1) + " " + d.FileName + " " +
+                      FormatFixed(static_cast<double>(bytes) / kBytesPerFrame / format_.samplesPerSec, 3) + "秒",
+                  1);
+    return;
+  }
+  if (!c.Backlogged && writer_->Pending(ch) >= kBacklogJobs) {
+    c.Backlogged = true;
+    log_.WriteLog("書き込み遅延 " + std::to_string(ch + 1) + " " + d.FileName, 1);
+  }
 }
 
-void WaveFCT::NoteWriteFailure(int ch, int64_t bytesLost, const std::string& why) {
+void WaveFCT::SetLength(int ch, const std::string& fileName, uint64_t bytes) {
+  if (!writer_) {
+    SetWaveDataLength(fileName, bytes);
+    return;
+  }
+  WriteJob job;
+  job.kind = WriteJob::Kind::SetLength;
+  job.ch = ch;
+  job.file = fileName;
+  job.length = bytes;
+  writer_->Push(std::move(job));
+}
+
+void WaveFCT::NoteLost(int ch, const std::string& fileName, int64_t bytes) {
   ChannelCapture& c = Channel(ch);
-  // The counters say what the file holds, not what was meant for it.
-  const FrameCount frames = bytesLost / kBytesPerFrame;
+  // The counters say what the file holds, not what was meant for it (if
+  // the channel still writes that file).
+  if (fileName != c.RecFileName) return;
+  const FrameCount frames = bytes / kBytesPerFrame;
   c.FramesWritten = std::max<FrameCount>(0, c.FramesWritten - frames);
   c.FileFramesWritten = std::max<FrameCount>(0, c.FileFramesWritten - frames);
-  c.BytesDropped += bytesLost;
-  if (std::exchange(c.WriteFailing, true)) return;
-  log_.WriteLog("WriteDiskBuffer err2 pl=" + std::to_string(ch) + " FN=" + c.Disk.FileName + " CurrentSize=" +
-                    std::to_string(c.Disk.CurrentSize) + " " + why,
-                1);
 }
 
-void WaveFCT::NoteWriteRecovered(int ch) {
+void WaveFCT::HandleOutcome(const WriteOutcome& o) {
+  if (o.ch < 0 || o.ch >= kEngineChannels) return;
+  ChannelCapture& c = Channel(o.ch);
+  if (o.status == 0) {
+    ++c.WriteFailures;
+    NoteWriteFailure(o.ch, o.file, o.bytesLost, o.why);
+  } else if (o.status == 1 && c.WriteFailing) {
+    NoteWriteRecovered(o.ch, o.file);
+  }
+}
+
+void WaveFCT::CollectWrites() {
+  if (!writer_) return;
+  for (const WriteOutcome& o : writer_->Take()) HandleOutcome(o);
+  for (int ch = 0; ch < kEngineChannels; ++ch) {
+    ChannelCapture& c = Channel(ch);
+    if (!c.Backlogged && !(c.WriteFailing && !c.IsOpen)) continue;
+    if (writer_->Pending(ch) != 0) continue;
+    if (c.Backlogged) {
+      c.Backlogged = false;
+      log_.WriteLog("書き込み遅延解消 " + std::to_string(ch + 1) + " " + c.Disk.FileName, 1);
+    }
+    // A run of failures ends with its recording.
+    if (c.WriteFailing && !c.IsOpen) NoteWriteRecovered(ch, c.Disk.FileName);
+  }
+}
+
+bool WaveFCT::WaitForWrites(double seconds) {
+  const bool drained = !writer_ || writer_->Drain(seconds);
+  CollectWrites();
+  return drained;
+}
+
+void WaveFCT::NoteWriteFailure(int ch, const std::string& fileName, int64_t bytesLost, const std::string& why) {
+  ChannelCapture& c = Channel(ch);
+  NoteLost(ch, fileName, bytesLost);
+  c.BytesDropped += bytesLost;
+  if (std::exchange(c.WriteFailing, true)) return;
+  log_.WriteLog("WriteDiskBuffer err2 pl=" + std::to_string(ch) + " FN=" + fileName + " " + why, 1);
+}
+
+void WaveFCT::NoteWriteRecovered(int ch, const std::string& fileName) {
   ChannelCapture& c = Channel(ch);
   const double seconds = static_cast<double>(c.BytesDropped) / kBytesPerFrame / format_.samplesPerSec;
-  log_.WriteLog("書き込みエラー終了 " + std::to_string(ch + 1) + " " + c.Disk.FileName + " 失われた音声 " +
-                    FormatFixed(seconds, 3) + "秒",
+  log_.WriteLog("書き込みエラー終了 " + std::to_string(ch + 1) + " " + fileName + " 失われた音声 " + FormatFixed(seconds, 3) +
+                    "秒",
                 1);
   c.WriteFailing = false;
   c.BytesDropped = 0;
 }
 
-void WaveFCT::CutToWholeFrames(const std::string& fileName) {
-  const int64_t size = FileSizeOfPath(fileName);
-  const int64_t data = WaveDataOffset(fileName);
-  if (size < 0 || data < 0 || size < data) return;
-  const int64_t whole = (size - data) / kBytesPerFrame * kBytesPerFrame;
-  SetFileSize(fileName, static_cast<uint64_t>(data + whole));
-}
 
 int WaveFCT::ContinueInFile(int ch, const std::string& fileName) {
   if (ch < 0 || ch >= kEngineChannels) return 0;
@@ -424,7 +479,9 @@ void WaveFCT::CloseCapture(int ch, bool keepReturned) {
     }
   }
   WriteDiskBuffer(ch, nullptr, 0, "", 1);
-  if (c.WriteFailing) NoteWriteRecovered(ch);  // the run of failures ends with the recording
+  // The run of failures ends with the recording (with a writer thread,
+  // once its last write is done).
+  if (c.WriteFailing && !writer_) NoteWriteRecovered(ch, c.Disk.FileName);
   if (c.IsOpen) CloseDevice(c);
   c.IsOpen = 0;
   c.FramesCaptured = 0;

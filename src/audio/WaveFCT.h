@@ -14,7 +14,9 @@
 
 namespace kavon {
 
+class DiskWriter;
 class Log;
+struct WriteOutcome;
 
 using FrameCount = int64_t;
 inline constexpr int kCaptureBuffers = 16;
@@ -26,6 +28,8 @@ inline constexpr FrameCount kMaxFramesPerFile = 1073739264;
 // ServiceCapture results besides a buffer index 0..15.
 inline constexpr int kNotYet = -1;
 inline constexpr int kMustStop = -2;
+// Flushes of one channel waiting for the disk before that is a backlog.
+inline constexpr size_t kBacklogJobs = 2;
 
 // Settings the engine reads, shared by all channels.
 struct CaptureSettings {
@@ -97,6 +101,7 @@ struct ChannelCapture {
   uint64_t DeviceDropped = 0;  // the device's own total at the last reading
   BufferLevels Levels;         // of the last buffer serviced
   int WriteFailures = 0;
+  bool Backlogged = false;  // the disk is behind: told once when it starts and ends
   // A run of failed writes: told once when it starts and once when it
   // ends, with the audio it cost.
   bool WriteFailing = false;
@@ -111,6 +116,15 @@ class WaveFCT {
  public:
   WaveFCT(platform::WaveIn& wave, Log& log);
 
+  // Flushes go to this writer thread (none: written at once, inline).
+  void SetWriter(DiskWriter* writer) { writer_ = writer; }
+  // Audio and header forced to the disk at each flush.
+  void SetSync(bool on) { sync_ = on; }
+  // The writer's results: failures, recoveries, the end of a backlog. The
+  // tick calls it; nothing happens without a writer.
+  void CollectWrites();
+  // Waits for every queued write, at most `seconds`; true when all are done.
+  bool WaitForWrites(double seconds);
   // New detection levels, taken by each channel at its next start.
   void SetDetectionLevels(int muonInLevel, int muonOutLevel, int muonMS) {
     settings_.MuonInLevel = muonInLevel;
@@ -169,9 +183,11 @@ class WaveFCT {
   // Stop detection; true when it ended the call itself (the cut).
   bool DetectStop(int ch, const int16_t* samples, FrameCount frames, FrameCount first, FrameCount& count, int& result);
   void WriteOut(int ch);
-  void NoteWriteFailure(int ch, int64_t bytesLost, const std::string& why);
-  void NoteWriteRecovered(int ch);
-  void CutToWholeFrames(const std::string& fileName);
+  void SetLength(int ch, const std::string& fileName, uint64_t bytes);
+  void HandleOutcome(const WriteOutcome& outcome);
+  void NoteLost(int ch, const std::string& fileName, int64_t bytes);
+  void NoteWriteFailure(int ch, const std::string& fileName, int64_t bytesLost, const std::string& why);
+  void NoteWriteRecovered(int ch, const std::string& fileName);
   void CloseDevice(ChannelCapture& c);
 
   platform::WaveIn& wave_;
@@ -180,6 +196,8 @@ class WaveFCT {
   platform::WaveFormat format_;
   FrameCount bufFrames_ = 11025;
   FrameCount maxFrames_ = kMaxFramesPerFile;
+  DiskWriter* writer_ = nullptr;
+  bool sync_ = false;
   DetectionParams detection_;
   std::array<ChannelCapture, kEngineChannels> channels_;
 };

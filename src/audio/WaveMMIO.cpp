@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/FileHelpers.h"
+#include "platform/FileSync.h"
 
 namespace kavon {
 namespace {
@@ -148,7 +149,7 @@ int64_t DataChunkIn(const std::string& head) {
 
 }  // namespace
 
-int AppendWaveData(const std::string& fileName, const void* data, size_t length, std::string* why) {
+int AppendWaveData(const std::string& fileName, const void* data, size_t length, std::string* why, bool sync) {
   errno = 0;
   std::fstream f(fileName, std::ios::binary | std::ios::in | std::ios::out);
   std::string head(4096, '\0');
@@ -160,7 +161,10 @@ int AppendWaveData(const std::string& fileName, const void* data, size_t length,
     // Not a header we can patch in place: the slow, general path.
     f.close();
     if (!WriteFileAt(data, length, kAtEnd, fileName)) return Failed(why);
-    return UpdateWaveHeader(fileName) ? 1 : -1;
+    if (sync && !platform::SyncFileData(fileName)) return Failed(why);
+    const int patched = UpdateWaveHeader(fileName) ? 1 : -1;
+    if (sync) platform::SyncFileData(fileName);
+    return patched;
   }
   f.clear();
   f.seekp(0, std::ios::end);
@@ -168,6 +172,7 @@ int AppendWaveData(const std::string& fileName, const void* data, size_t length,
   f.write(static_cast<const char*>(data), static_cast<std::streamsize>(length));
   f.flush();
   if (!f) return Failed(why);
+  if (sync && !platform::SyncFileData(fileName)) return Failed(why);
   const uint64_t size = before + length;
   if (size > kMaxRiffFileBytes || size < static_cast<uint64_t>(o) + 8) return -1;
   std::string riff, dataSize;
@@ -180,7 +185,31 @@ int AppendWaveData(const std::string& fileName, const void* data, size_t length,
   f.seekp(o + 4);
   f.write(dataSize.data(), 4);
   f.flush();
-  return f ? 1 : -1;
+  if (!f) return -1;
+  if (sync && !platform::SyncFileData(fileName)) return -1;
+  return 1;
+}
+
+int64_t RepairWaveHeader(const std::string& fileName) {
+  if (!IsOurRiff(fileName)) return -1;
+  const int64_t o = FindRiffChunk(fileName, ChunkId("data"));
+  const int64_t fmt = FindRiffChunk(fileName, ChunkId("fmt "));
+  const int64_t size = FileSizeOfPath(fileName);
+  if (o < 0 || fmt < 0 || size < o + 8 || static_cast<uint64_t>(size) > kMaxRiffFileBytes) return -1;
+  const auto align = ReadU32At(fileName, static_cast<uint64_t>(fmt) + 20);  // block align in its low 16 bits
+  const uint32_t block = align ? (*align & 0xFFFF) : 0;
+  if (block == 0) return -1;
+  const auto off = static_cast<uint64_t>(o);
+  const uint64_t present = (static_cast<uint64_t>(size) - off - 8) / block * block;
+  const auto riff = ReadU32At(fileName, 4);
+  const auto data = ReadU32At(fileName, off + 4);
+  if (!riff || !data) return -1;
+  if (*data == present && *riff == off + present) return -1;
+  if (!WriteU32At(fileName, 4, static_cast<uint32_t>(off + present)) ||
+      !WriteU32At(fileName, off + 4, static_cast<uint32_t>(present))) {
+    return -1;
+  }
+  return static_cast<int64_t>(present / block);
 }
 
 int SetWaveDataLength(const std::string& fileName, uint64_t dataLen) {

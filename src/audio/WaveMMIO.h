@@ -43,8 +43,16 @@ int SetWaveDataLength(const std::string& fileName, uint64_t dataLen);
 // bytes and the sizes were written, 0 when the append failed (the file may
 // then hold a part of the bytes), -1 when the bytes are in but the header
 // could not be patched.
-// why (when given) receives the reason of a failure.
-int AppendWaveData(const std::string& fileName, const void* data, size_t length, std::string* why = nullptr);
+// why (when given) receives the reason of a failure. With sync the audio
+// is forced to the disk before the sizes are patched, and the patch after
+// it, so after a power cut the header never claims audio the disk lacks.
+int AppendWaveData(const std::string& fileName, const void* data, size_t length, std::string* why = nullptr,
+                   bool sync = false);
+// A header that disagrees with the file's length (a power cut between the
+// audio and the header) patched to the whole frames present; the audio is
+// neither lengthened nor shortened. The frames the header now states when
+// it was repaired, -1 when it was right or the file is not one of ours.
+int64_t RepairWaveHeader(const std::string& fileName);
 // Offset of the first audio byte (behind the data chunk header), or -1.
 int64_t WaveDataOffset(const std::string& fileName);
 

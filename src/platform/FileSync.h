@@ -11,6 +11,10 @@ namespace kavon::platform {
 // Returns an empty text on success, else the reason.
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
+// Forces the file's written data to the disk (fdatasync). False, with
+// errno set, when the disk refused.
+bool SyncFileData(const std::string& path);
+
 // Removes the temporary files of ReplaceFileAtomically ("name.tmp1234")
 // that a crash left in folder, for targets whose names end in suffix; our
 // own process's files are left alone. Returns how many were removed.

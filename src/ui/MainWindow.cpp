@@ -176,7 +176,7 @@ void MainWindow::Refresh() {
     row.buttons->SetActive(0, v.recordActive);
     row.time->SetLines({Q(v.timeText)});
     row.time->SetLit(v.timeLit);
-    row.time->SetWarning(Q(v.error));
+    row.time->SetWarning(Q(v.error.empty() ? v.warning : v.error));
     if (v.meterResets != row.meterResets) {
       row.meterResets = v.meterResets;
       row.meterDraws = v.meterDraws;

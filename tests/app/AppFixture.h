@@ -37,6 +37,7 @@ struct AppFixture {
   std::unique_ptr<FrmMain> app;
   ScriptedBox hid;
   ScriptedBox serial;
+  bool writerThread = false;
 
   // ini: lines of the [conf] section, "$HOME" standing for the temporary
   // folder; devices: the simulated inputs.
@@ -53,6 +54,9 @@ struct AppFixture {
     backend = std::make_unique<platform::IniSettingsBackend>(dir.path());
     ProgramPaths paths{dir.path() + "/", dir.path(), dir.File("kavon.lock")};
     app = std::make_unique<FrmMain>(paths, clock, *backend, *sim);
+    // Files are written at once, so a test reads what it recorded; the
+    // writer thread has tests of its own.
+    app->UseWriterThread(writerThread);
     if (withBoxes) app->SetControlDevices(&serial, &hid);
     app->Load();
   }

@@ -50,6 +50,19 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view byte
   return {};
 }
 
+bool SyncFileData(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int rc = 0;
+  do {
+    rc = fdatasync(fd);
+  } while (rc != 0 && errno == EINTR);
+  const int err = errno;
+  close(fd);
+  errno = err;
+  return rc == 0;
+}
+
 int RemoveStaleTemporaries(const std::string& folder, const std::string& suffix) {
   namespace fs = std::filesystem;
   const std::string own = std::to_string(getpid());

@@ -1,0 +1,87 @@
+#pragma once
+// The disk side of capture: each flush of a channel's disk buffer (its
+// audio, then the header patch) is a job, done in order per file. Run by
+// one writer thread, so that a slow or throttled disk never holds up the
+// tick, or inline (the same work, at once, on the caller's thread). With
+// sync the audio reaches the disk before the header claims it.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kavon {
+
+struct WriteJob {
+  enum class Kind { Append, SetLength };
+  Kind kind = Kind::Append;
+  int ch = 0;
+  std::string file;
+  std::vector<char> bytes;  // Append: the audio
+  uint64_t length = 0;      // SetLength: the data chunk's new length in bytes
+};
+
+struct WriteOutcome {
+  int ch = 0;
+  std::string file;
+  int status = 1;  // 1 written, 0 failed (bytesLost of it did not reach the file), -1 header not patched
+  int64_t bytes = 0;
+  int64_t bytesLost = 0;
+  std::string why;
+};
+
+// Does one job now; rate is the files' sampling rate (for a header that
+// has to be written again), sync forces audio and header to the disk.
+WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync);
+
+class DiskWriter {
+ public:
+  // At most maxJobsPerChannel flushes wait per channel (16 = about a
+  // minute of audio); a flush beyond that is refused.
+  DiskWriter(uint32_t rate, bool sync, size_t maxJobsPerChannel = 16);
+  ~DiskWriter();
+  DiskWriter(const DiskWriter&) = delete;
+  DiskWriter& operator=(const DiskWriter&) = delete;
+
+  // False when the channel's queue is full: the job is not taken.
+  bool Push(WriteJob job);
+  // What was done since the last call, in order.
+  std::vector<WriteOutcome> Take();
+  // Jobs of the channel not yet done (waiting or being written).
+  size_t Pending(int ch);
+  // Waits until every job is done, at most `seconds`; true when none is left.
+  bool Drain(double seconds);
+  // Bytes of audio still waiting, per channel, for a report at shutdown.
+  std::map<int, int64_t> Waiting();
+  // Drops every job not yet begun (shutdown gave up waiting).
+  void Abandon();
+  // A buffer of `size` bytes for the next flush: one that a finished job
+  // gave back when there is one, so the tick neither allocates nor faults
+  // in fresh pages while the disk is busy.
+  std::vector<char> TakeBuffer(size_t size);
+  // A slow disk, for tests: each job waits this long first.
+  void SetDelayMs(int ms) { delayMs_ = ms; }
+
+ private:
+  void Run();
+
+  const uint32_t rate_;
+  const bool sync_;
+  const size_t maxJobs_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  std::deque<WriteJob> queue_;
+  std::map<int, size_t> pending_;
+  std::vector<WriteOutcome> done_;
+  std::vector<std::vector<char>> spare_;
+  bool stop_ = false;
+  std::atomic<int> delayMs_{0};
+  std::thread thread_;
+};
+
+}  // namespace kavon

@@ -1,0 +1,136 @@
+// The writer thread: flushes leave the tick and reach the disk in order; a
+// slow disk is a warning, an overflowing queue drops the newest audio; torn
+// headers are repaired at start; shutdown waits a bounded time.
+#include "audio/DiskWriter.h"
+
+#include <gtest/gtest.h>
+
+#include "app/AppFixture.h"
+#include "audio/WaveMMIO.h"
+#include "support/WavCheck.h"
+
+namespace kavon {
+namespace {
+
+using test::AppFixture;
+using test::Count;
+
+// Eight channels of the same ramp, through the writer thread.
+struct ThreadFixture : AppFixture {
+  test::TempDir src;
+  static std::vector<platform::SimDeviceSpec> Ramps(const std::string& wav) {
+    test::RampWav(wav, 120 * 44100);
+    std::vector<platform::SimDeviceSpec> d;
+    for (int i = 0; i < 8; ++i) d.push_back({"Ramp " + std::to_string(i), platform::SimSource::Wav(wav)});
+    return d;
+  }
+  explicit ThreadFixture(const std::string& ini, const std::string& wav) : AppFixture(ini, Ramps(wav)) {
+    writerThread = true;
+  }
+};
+
+TEST(DiskWriter, EveryFrameAndHeaderOfEightChannelsInOrder) {
+  test::TempDir src;
+  ThreadFixture f("NumRec=7\nSyncWrites=1\n"
+                  "DevInID_1=Ramp 0\nDevInID_2=Ramp 1\nDevInID_3=Ramp 2\nDevInID_4=Ramp 3\n"
+                  "DevInID_5=Ramp 4\nDevInID_6=Ramp 5\nDevInID_7=Ramp 6\nDevInID_8=Ramp 7\n",
+                  src.File("ramp.wav"));
+  test::WriteWholeFile(f.dir.File("timer.txt"),
+                       "\"0\",\"5\",\"2024/03/01\",\"10:00:00\",\"0\",\"\",\"A\"\r\n"
+                       "\"0\",\"5\",\"2024/03/01\",\"10:00:05\",\"0\",\"\",\"B\"\r\n");
+  f.Load();
+  for (int ch = 1; ch < 8; ++ch) f.app->recording().RecButtonClick(ch, 0);
+  f.Run(21);
+  std::vector<std::string> files;
+  for (int ch = 1; ch < 8; ++ch) files.push_back(f.channel(ch).RecFileName);
+  f.app->Unload();  // waits for the disk
+  for (const auto& file : files) {
+    SCOPED_TRACE(file);
+    EXPECT_TRUE(test::SizesAgree(file));
+    const auto samples = test::Samples(file);
+    EXPECT_GE(samples.size(), static_cast<size_t>(2 * 20 * 44100));
+    test::ExpectRamp(samples, 0);
+  }
+  // The hand-over goes through the same queue: the second file goes on
+  // where the first ended.
+  const auto a = test::Samples(f.dir.File("A 2024-03-01 10_00_00_1.wav"));
+  const auto b = test::Samples(f.dir.File("B 2024-03-01 10_00_05_1.wav"));
+  ASSERT_EQ(a.size(), static_cast<size_t>(2 * 5 * 44100));
+  test::ExpectRamp(b, 5 * 44100);
+}
+
+TEST(DiskWriter, ASlowDiskWarnsAndAFullQueueDropsTheNewestAudio) {
+  test::TempDir src;
+  ThreadFixture f("NumRec=0\nSyncWrites=0\nDevInID_1=Ramp 0\n", src.File("ramp.wav"));
+  f.Load();
+  f.app->recording().RecButtonClick(0, 0);
+  f.Run(1);
+  f.app->state().capture.WaitForWrites(5);
+  // From now on each flush takes the disk two seconds: a minute and a half
+  // of audio (22 flushes) outgrows the queue of 16.
+  auto* writer = f.app->writer();
+  ASSERT_NE(writer, nullptr);
+  writer->SetDelayMs(2000);
+  f.Run(90);
+  // The tick never waited for the disk: had it, no more than one flush
+  // would ever wait, and the queue of 16 could not have overflowed (below).
+  EXPECT_EQ(f.state().view[0].warning, "書き込み遅延 " + f.channel(0).RecFileName);
+  writer->SetDelayMs(0);
+  f.Run(0.1);
+  ASSERT_TRUE(f.app->state().capture.WaitForWrites(10));
+  f.Run(0.1);
+  const std::string err = f.ErrText();
+  EXPECT_EQ(Count(err, "書き込み遅延 1 "), 1);
+  EXPECT_EQ(Count(err, "書き込み遅延解消 1 "), 1);
+  EXPECT_GE(Count(err, "書き込み待ちが一杯のため音声を破棄 1 "), 1);
+  EXPECT_TRUE(f.state().view[0].warning.empty());
+  const std::string file = f.channel(0).RecFileName;
+  const int64_t written = f.channel(0).FramesWritten;
+  f.app->recording().RecButtonClick(0, 1);
+  f.app->state().capture.WaitForWrites(10);
+  const auto info = test::IndependentRead(file);
+  ASSERT_TRUE(info.valid) << info.error;
+  EXPECT_GE(info.frames, written);  // what was kept is all there, the stop's last flush too
+  EXPECT_LT(info.frames, static_cast<int64_t>(91 * 44100));  // the dropped flushes are not
+}
+
+TEST(DiskWriter, ShutdownWaitsABoundedTimeAndSaysWhatItCouldNotWrite) {
+  test::TempDir src;
+  ThreadFixture f("NumRec=0\nSyncWrites=0\nDevInID_1=Ramp 0\n", src.File("ramp.wav"));
+  f.Load();
+  f.app->SetShutdownWait(0.2);
+  f.app->recording().RecButtonClick(0, 0);
+  f.app->writer()->SetDelayMs(400);
+  f.Run(12);
+  f.app->Unload();
+  EXPECT_NE(f.ErrText().find("書き込めなかった音声 1 "), std::string::npos);
+  EXPECT_NE(f.LogText().find("****終了****"), std::string::npos);
+}
+
+TEST(DiskWriter, TornHeadersAreRepairedAtStart) {
+  AppFixture f("NumRec=0\nRecPath_1=$HOME/rec\n");
+  const std::string folder = f.dir.File("rec");
+  std::filesystem::create_directories(folder);
+  auto make = [&](const std::string& name, uint32_t statedBytes, size_t bytes) {
+    const std::string path = folder + "/" + name;
+    CreateWaveFile(44100, 16, 2, path, statedBytes);
+    test::WriteWholeFile(path, test::ReadWholeFile(path) + std::string(bytes, '\x01'));
+    return path;
+  };
+  const std::string longer = make("longer.wav", 400000, 4000);   // header claims audio that never came
+  const std::string shorter = make("shorter.wav", 0, 4002);      // audio the header never claimed, a torn frame
+  const std::string right = make("right.wav", 4000, 4000);
+  test::WriteWholeFile(folder + "/notes.wav", "RIFF....AVI not ours");
+  const std::string before = test::ReadWholeFile(right);
+  f.Load();
+  EXPECT_EQ(test::IndependentRead(longer).frames, 1000);
+  EXPECT_EQ(test::IndependentRead(shorter).frames, 1000);
+  EXPECT_EQ(std::filesystem::file_size(shorter), 44u + 4002u);  // the audio is never shortened
+  EXPECT_EQ(test::ReadWholeFile(right), before);
+  EXPECT_EQ(test::ReadWholeFile(folder + "/notes.wav"), "RIFF....AVI not ours");
+  EXPECT_EQ(Count(f.ErrText(), "ヘッダ修復 "), 2);
+  EXPECT_NE(f.ErrText().find("ヘッダ修復 " + longer + " 1000"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kavon
