@@ -22,17 +22,20 @@ std::string Binary() {
   return bin ? bin : "kavon";
 }
 
+// Runs kavon with args in this (child) process.
+[[noreturn]] void Exec(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  const std::string bin = Binary();
+  argv.push_back(const_cast<char*>(bin.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(bin.c_str(), argv.data());
+  _exit(127);
+}
+
 pid_t Start(const std::vector<std::string>& args) {
   const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    const std::string bin = Binary();
-    argv.push_back(const_cast<char*>(bin.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(bin.c_str(), argv.data());
-    _exit(127);
-  }
+  if (pid == 0) Exec(args);
   return pid;
 }
 
@@ -47,13 +50,7 @@ pid_t StartWithClosedOutput(const std::vector<std::string>& args) {
     dup2(fds[1], 2);
     close(fds[0]);
     close(fds[1]);
-    std::vector<char*> argv;
-    const std::string bin = Binary();
-    argv.push_back(const_cast<char*>(bin.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(bin.c_str(), argv.data());
-    _exit(127);
+    Exec(args);
   }
   close(fds[0]);
   close(fds[1]);
