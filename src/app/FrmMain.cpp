@@ -63,7 +63,7 @@ void FrmMain::SetUpLog() {
   DeleteOldGuard guard;
   guard.accept = IsOwnLogFileName;
   DeleteOldFiles(folder, true, kLogKeepDays, "", true, app_.clock, guard);
-  for (const auto& kv : app_.settings.rejected) app_.log.WriteLog("設定値が範囲外のため既定値を使用 " + kv, 1);
+  for (const auto& kv : app_.settings.rejected) app_.log.WriteLog("設定値が範囲外 " + kv, 1);
 }
 
 void FrmMain::SetUpChannels() {

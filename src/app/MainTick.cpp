@@ -37,6 +37,7 @@ void MainTick::Start() {
   // The second we start in has not been scanned: the first tick does it.
   lastHandled_ = ShiftDateTimeText(app_.displayDate + " " + app_.displayTime, -1, app_.settings.HourAdjust);
   firstScan_ = true;
+  missed_ = true;  // whatever ran while kavon did not
   lastOffset_ = app_.clock.NowLocal().utcOffsetSec;
   lastWall_ = app_.clock.NowUtc();
   lastSteady_ = app_.clock.SteadySeconds();
@@ -146,6 +147,7 @@ std::vector<MainTick::DueSecond> MainTick::CatchUpSeconds(const platform::CivilT
   const std::string now = app_.displayDate + " " + app_.displayTime;
   const int64_t k = SecondsBetween(lastHandled_, now);
   int64_t window = std::clamp<int64_t>(k - 1, 0, kMaxCatchUp);
+  if (k - 1 > kMaxCatchUp) missed_ = true;
   const int shift = local.utcOffsetSec - lastOffset_;
   if (shift > 0) {
     // Local time skipped forward (daylight saving): starts in the skipped
@@ -221,6 +223,7 @@ bool MainTick::QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t la
 
 void MainTick::ScanTimerList(const platform::CivilTime& local) {
   const std::vector<DueSecond> seconds = CatchUpSeconds(local);
+  const bool resume = std::exchange(missed_, false);
   if (app_.timers.Count() == 0 || app_.TimerOn != 1) return;
   for (auto& e : app_.timers.entries()) {
     // Entries that can never fire were reported when the list was read.
@@ -234,6 +237,31 @@ void MainTick::ScanTimerList(const platform::CivilTime& local) {
       }
       // One start second fires once, however the clock moved around it.
       if (fired_.insert(s.date + " " + EntryKey(e)).second) Fire(e);
+      break;
+    }
+  }
+  if (resume) ResumeMissed();
+}
+
+void MainTick::ResumeMissed() {
+  if (app_.settings.ResumeTimer != 1) return;
+  const std::string now = app_.displayDate + " " + app_.displayTime;
+  for (auto& e : app_.timers.entries()) {
+    if (!e.IsFireable() || !app_.IsChannel(e.Ch) || app_.capture.Channel(e.Ch).IsOpen == 1) continue;
+    // Back as many display days as the entry can last.
+    for (int64_t day = 0; day <= e.Length / 86400 + 1; ++day) {
+      DueSecond s = MakeDueSecond(ShiftDateTimeText(app_.displayDate + " 00:00:00", -day * 86400, 0));
+      s.time = e.StartTime;
+      if (!DueAt(e, s)) continue;
+      const int64_t elapsed = SecondsBetween(s.date + " " + s.time, now);
+      if (elapsed <= kMaxCatchUp || elapsed >= e.Length) continue;
+      if (!fired_.insert(s.date + " " + EntryKey(e)).second) break;
+      const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
+      const int64_t left = e.Length - elapsed;
+      rec_.StartRecording(e.Ch, left * app_.settings.nFreq, base, 0, Origin::Timer, FileStamp(s.date, s.time));
+      if (app_.capture.Channel(e.Ch).IsOpen != 1) break;
+      app_.log.WriteLog("録音再開（タイマー）" + std::to_string(e.Ch + 1) + " " + base + " 残り" + std::to_string(left) + "秒");
+      e.Active = 1;
       break;
     }
   }

@@ -59,6 +59,10 @@ class MainTick {
   static bool DueAt(const TimerEntry& e, const DueSecond& s);
   // Starts entry e on its own device.
   void Fire(TimerEntry& e);
+  // Starts missed by more than the catch-up window (kavon was not running,
+  // stood still, or the clock was put forward) whose recordings would still
+  // run: started now for what is left, named by their real start.
+  void ResumeMissed();
   // e, due `late` seconds ago, finds its channel held by a timer recording:
   // true when that recording ends where e begins, so e takes its device over.
   bool QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t late);
@@ -82,6 +86,7 @@ class MainTick {
   std::string lastHandled_;
   int lastOffset_ = 0;
   bool firstScan_ = false;  // the second we started in is still to scan
+  bool missed_ = false;     // this scan follows a gap beyond the catch-up window
   std::set<std::string> fired_;  // "date time|entry" of every start handled
   std::array<std::optional<Successor>, kMaxChannels> successor_{};
   std::optional<platform::SysMs> lastWall_;

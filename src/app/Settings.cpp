@@ -19,6 +19,8 @@ namespace {
 constexpr double kMinDb = -110;
 constexpr double kMaxGainDb = 40;
 constexpr int kMaxLevelDb = 0;
+// Pre-roll comes from buffers already captured: at most four seconds.
+constexpr int kMaxPreRollMS = 4000;
 
 bool IsStandardRate(int rate) {
   return std::find(std::begin(kStandardRates), std::end(kStandardRates), rate) != std::end(kStandardRates);
@@ -30,7 +32,7 @@ template <typename Ok>
 int CheckedInt(SettingsStore& store, const std::string& key, int def, Settings& s, Ok ok) {
   const int v = ReadIntSetting(store, key, def);
   if (ok(v)) return v;
-  s.rejected.push_back(key + "=" + std::to_string(v));
+  s.rejected.push_back(key + "=" + std::to_string(v) + " (" + std::to_string(def) + ")");
   return def;
 }
 
@@ -66,7 +68,7 @@ Settings ReadAllSettings(SettingsStore& store) {
     const std::string levelKey = ChannelKey("RecLevelDB", ch);
     s.RecLevelDB[ch] = ReadFloatSetting(store, levelKey, 0.0);
     if (s.RecLevelDB[ch] < kMinDb || s.RecLevelDB[ch] > kMaxGainDb) {
-      s.rejected.push_back(levelKey + "=" + FormatFixed(s.RecLevelDB[ch], 2));
+      s.rejected.push_back(levelKey + "=" + FormatFixed(s.RecLevelDB[ch], 2) + " (0)");
       s.RecLevelDB[ch] = 0.0;
     }
     s.RecGain[ch] = DBToLin(s.RecLevelDB[ch]);
@@ -94,6 +96,14 @@ Settings ReadAllSettings(SettingsStore& store) {
   s.ComName = store.ReadSetting("ComName", "");
   s.LangMode = ReadIntSetting(store, "LangMode", 0);
   s.SyncWrites = ReadIntSetting(store, "SyncWrites", 1) == 0 ? 0 : 1;
+  s.ResumeTimer = ReadIntSetting(store, "ResumeTimer", 1) == 0 ? 0 : 1;
+  s.DeadAirSec = CheckedInt(store, "DeadAirSec", 0, s, [](int v) { return v >= 0 && v <= 86400; });
+  s.DiskWarnMin = CheckedInt(store, "DiskWarnMin", 30, s, [](int v) { return v >= 0 && v <= 100000; });
+  const int preRoll = ReadIntSetting(store, "PreRollMS", 0);
+  s.PreRollMS = std::clamp(preRoll, 0, kMaxPreRollMS);
+  if (s.PreRollMS != preRoll) {
+    s.rejected.push_back("PreRollMS=" + std::to_string(preRoll) + " (" + std::to_string(s.PreRollMS) + ")");
+  }
   return s;
 }
 

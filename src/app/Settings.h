@@ -51,8 +51,16 @@ struct Settings {
   // 1: each flush forces audio and header to the disk (power cuts); 0
   // leaves it to the kernel.
   int SyncWrites = 1;
-  // "key=value" of every stored value that was out of bounds and replaced
-  // by the key's default, for one log line each at startup.
+  // Unattended operation: a missed timer start whose recording would still
+  // run is started for what is left (1); warnings for dead air (seconds,
+  // 0 off) and for free space below what the open channels need for that
+  // many minutes; audio kept from before the first loud frame (0...4000 ms).
+  int ResumeTimer = 1;
+  int DeadAirSec = 0;
+  int DiskWarnMin = 30;
+  int PreRollMS = 0;
+  // "key=value (used)" of every stored value that was out of bounds, with
+  // the value used instead, for one log line each at startup.
   std::vector<std::string> rejected;
 
   int ChannelCount() const { return NumRec + 1; }

@@ -23,22 +23,51 @@ void WriteTimer(AppFixture& f, const std::string& lines) { test::WriteWholeFile(
 // The timer's start log lines in a log text.
 int TimerStarts(const std::string& log) { return Count(log, "録音開始（タイマー）"); }
 
-TEST(Tick, TimerCatchUpWindow) {
+TEST(Tick, TimerCatchUpWindowAndResume) {
   struct Case {
     int lateSeconds;  // how far past the start the late tick comes
-    bool fires;
+    int resume;       // ResumeTimer
+    const char* line;  // what the log says, if anything starts
   };
-  for (const Case c : {Case{0, true}, Case{3, true}, Case{5, true}, Case{6, false}}) {
-    SCOPED_TRACE(c.lateSeconds);
-    AppFixture f("NumRec=0\n");
+  for (const Case c : {Case{0, 0, "録音開始（タイマー）"}, Case{3, 0, "録音開始（タイマー）"}, Case{5, 0, "録音開始（タイマー）"},
+                       Case{6, 0, nullptr}, Case{6, 1, "録音再開（タイマー）1 "}, Case{12, 1, nullptr}}) {
+    SCOPED_TRACE(std::to_string(c.lateSeconds) + " " + std::to_string(c.resume));
+    AppFixture f("NumRec=0\nResumeTimer=" + std::to_string(c.resume) + "\n");
     WriteTimer(f, "\"0\",\"10\",\"2024/03/01\",\"10:00:10\",\"0\",\"\",\"News\"\r\n");
     f.Load();
     f.Run(9.5);  // to 10:00:09.5, the last display second handled is 10:00:09
     f.clock.AdvanceMs(500 + 1000 * c.lateSeconds);  // the tick is held up
     f.app->Tick();
-    EXPECT_EQ(f.channel(0).IsOpen, c.fires ? 1 : 0);
+    EXPECT_EQ(f.channel(0).IsOpen, c.line ? 1 : 0);
     f.Run(1);
-    EXPECT_EQ(TimerStarts(f.LogText()), c.fires ? 1 : 0);
+    EXPECT_EQ(Count(f.LogText(), c.line ? c.line : "録音"), c.line ? 1 : 0);
+    if (c.lateSeconds == 6 && c.resume == 1) {
+      // Named by its real start, it ends on schedule: 4 s are left.
+      EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("News 2024-03-01 10_00_10.wav"));
+      f.Run(3.5);
+      EXPECT_EQ(f.channel(0).IsOpen, 0);
+      EXPECT_EQ(test::IndependentRead(f.dir.File("News 2024-03-01 10_00_10.wav")).frames, 4 * 44100);
+    }
+  }
+}
+
+TEST(Tick, ARestartInsideAnEntryRecordsWhatIsLeft) {
+  struct Case {
+    int minutesIn;
+    bool records;
+  };
+  for (const Case c : {Case{10, true}, Case{61, false}}) {
+    SCOPED_TRACE(c.minutesIn);
+    AppFixture f("NumRec=0\n");
+    WriteTimer(f, "\"0\",\"3600\",\"\",\"10:00:00\",\"32\",\"\",\"Hour\"\r\n");  // Fridays
+    f.clock.SetLocal(2024, 3, 1, 10, c.minutesIn, 0);
+    f.Load();
+    f.Run(0.5);
+    ASSERT_EQ(f.channel(0).IsOpen, c.records ? 1 : 0);
+    if (!c.records) continue;
+    EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Hour 2024-03-01 10_00_00.wav"));
+    EXPECT_EQ(f.channel(0).RecLimitFrames, 50 * 60 * 44100LL);
+    EXPECT_NE(f.LogText().find("録音再開（タイマー）1 " + f.dir.File("Hour") + " 残り3000秒"), std::string::npos);
   }
 }
 
