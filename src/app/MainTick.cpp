@@ -351,6 +351,8 @@ void MainTick::ServiceChannel(int ch) {
   const int r = app_.capture.ServiceCapture(ch);
   if (r >= 0) {
     rec_.DrawChannelMeter(ch, r);
+    const ChannelView& v = app_.view[static_cast<size_t>(ch)];
+    health_.BufferArrived(ch, std::max(v.peakDb[0], v.peakDb[1]));
     if (c.IsOpen != 1) rec_.ResetChannelDisplay(ch);
   } else if (r == kMustStop) {
     if (c.FileFull && rec_.ContinueInNextFile(ch)) return;
@@ -361,10 +363,9 @@ void MainTick::ServiceChannel(int ch) {
     return;
   }
   // A failing disk shows on the row for as long as the recording lasts
-  // and after it, until the next start; a disk that is behind while it is.
+  // and after it, until the next start.
   ChannelView& view = app_.view[static_cast<size_t>(ch)];
   if (c.WriteFailing) view.error = "書き込みエラー " + c.RecFileName;
-  view.warning = c.Backlogged ? "書き込み遅延 " + c.RecFileName : "";
   if (c.RecLimitFrames < 1 || c.RecLimitFrames > app_.capture.FramesElapsed(ch)) return;
   if (rec_.IsTimerRecording(ch) && HandOverAtLimit(ch)) return;
   rec_.StopRecording(ch, false);
@@ -395,6 +396,8 @@ void MainTick::Tick() {
   }
   app_.capture.CollectWrites();
   ServiceChannels();
+  health_.Check();
+  for (int ch = 0; ch <= app_.settings.NumRec; ++ch) app_.view[static_cast<size_t>(ch)].warning = health_.Warnings(ch);
   for (const auto& text : app_.waveIn.TakeMessages()) app_.log.WriteLog(text, 1);
   rec_.StepRetention();
 }

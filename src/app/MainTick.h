@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/AppState.h"
+#include "app/Health.h"
 #include "app/RecordingControl.h"
 
 namespace kavon {
@@ -27,6 +28,8 @@ class MainTick {
   // The next start of the timer list within a week, as "yyyy/mm/dd
   // hh:mm:ss" of the display day with the entry; nullopt when none.
   std::optional<std::pair<std::string, TimerEntry>> NextDue() const;
+
+  const Health& health() const { return health_; }
 
   // 0 nothing changed, 1 the display time changed, 3 the display date.
   int UpdateClockText();
@@ -89,6 +92,7 @@ class MainTick {
   bool missed_ = false;     // this scan follows a gap beyond the catch-up window
   std::set<std::string> fired_;  // "date time|entry" of every start handled
   std::array<std::optional<Successor>, kMaxChannels> successor_{};
+  Health health_{app_};
   std::optional<platform::SysMs> lastWall_;
   double lastSteady_ = 0;
   double stepSeconds_ = 0;  // wall against steady clock over the last tick

@@ -235,6 +235,36 @@ TEST(Tick, AfterAStallATimerRecordingEndsOnScheduleWithTheLossLogged) {
   EXPECT_EQ(Count(f.ErrText(), "時計の変更"), 1);
 }
 
+TEST(Tick, HealthWarningsBeginAndEndOnce) {
+  using platform::SimSegment;
+  AppFixture f("NumRec=1\nDeadAirSec=3\nDiskWarnMin=0\nDevInID_1=Talk\nDevInID_2=Tone\n",
+               {{"Talk", platform::SimSource::Script({{2, SimSegment::Kind::Tone, 440, -20}, {5, SimSegment::Kind::Silence},
+                                                       {600, SimSegment::Kind::Tone, 440, -20}})},
+                {"Tone", platform::SimSource::Tone(1000, -20)}});
+  f.Load();
+  f.app->recording().RecButtonClick(0, 0);
+  f.app->recording().RecButtonClick(1, 0);
+  f.Run(6);
+  EXPECT_EQ(f.state().view[0].warning, "無音");  // five seconds of silence from second 2
+  f.Run(6);
+  f.sim->FreezeDevice(1, true);  // channel 2's device stops delivering
+  f.Run(3);
+  EXPECT_EQ(f.state().view[1].warning, "デバイス停止");
+  f.sim->FreezeDevice(1, false);
+  f.Run(1);
+  f.state().settings.DiskWarnMin = 100000000;  // more than any disk holds
+  f.Run(10);
+  EXPECT_EQ(f.state().view[0].warning, "空き容量不足");
+  f.state().settings.DiskWarnMin = 1;
+  f.Run(10);
+  const std::string err = f.ErrText();
+  for (const char* line : {"無音警告 1 ", "無音警告解消 1 ", "録音デバイス停止 2 ", "録音デバイス再開 2 ", "空き容量不足 ", "空き容量回復 "}) {
+    EXPECT_EQ(Count(err, line), 1) << line;
+  }
+  EXPECT_EQ(Count(err, "無音警告 2 "), 0);
+  EXPECT_TRUE(f.state().view[0].warning.empty());
+}
+
 TEST(Tick, AFailedOrBusyStartFiresOnceAndIsNotMarkedActive) {
   AppFixture f("NumRec=1\n");
   WriteTimer(f,

@@ -74,6 +74,7 @@ struct SimWaveIn::Device {
   std::vector<int16_t> wav;  // loaded on first use
   bool wavLoaded = false;
   bool lost = false;
+  bool frozen = false;
   uint64_t lostFrames = 0;
 
   void Frame(uint64_t n, uint32_t rate, int16_t& left, int16_t& right) {
@@ -305,7 +306,13 @@ void SimWaveIn::Pump() {
   const double steadyNow = clock_.SteadySeconds();
   std::lock_guard lock(mutex_);
   for (auto& [handle, s] : streams_) {
-    if (!s->started || devices_[static_cast<size_t>(s->deviceId)]->lost) continue;
+    const Device& dev = *devices_[static_cast<size_t>(s->deviceId)];
+    if (!s->started || dev.lost) continue;
+    if (dev.frozen) {
+      // Time passes without a frame: the stream resumes from now.
+      s->startTime = steadyNow - static_cast<double>(s->generated) / s->format.samplesPerSec;
+      continue;
+    }
     const double elapsed = steadyNow - s->startTime;
     if (elapsed <= 0) continue;
     FillLocked(*s, static_cast<uint64_t>(elapsed * s->format.samplesPerSec + 1e-6));
@@ -330,6 +337,11 @@ void SimWaveIn::StopRealtime() {
 void SimWaveIn::LoseDevice(int deviceId) {
   std::lock_guard lock(mutex_);
   if (deviceId >= 0 && deviceId < static_cast<int>(devices_.size())) devices_[static_cast<size_t>(deviceId)]->lost = true;
+}
+
+void SimWaveIn::FreezeDevice(int deviceId, bool frozen) {
+  std::lock_guard lock(mutex_);
+  if (deviceId >= 0 && deviceId < static_cast<int>(devices_.size())) devices_[static_cast<size_t>(deviceId)]->frozen = frozen;
 }
 
 uint64_t SimWaveIn::LostFrames(int deviceId) {

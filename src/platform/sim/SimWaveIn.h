@@ -81,6 +81,8 @@ class SimWaveIn : public WaveIn {
   void FailNextStart(WaveResult code) { failStart_ = code; }
   void FailAddBufferAfter(int calls) { failAddAfter_ = calls; }
   void LoseDevice(int deviceId);
+  // A device that stops delivering without an error (and goes on again).
+  void FreezeDevice(int deviceId, bool frozen);
   // Frames dropped because no buffer was queued, per device.
   uint64_t LostFrames(int deviceId);
   int OpenHandles();
