@@ -68,7 +68,7 @@ void FrmMain::SetUpLog() {
 
 void FrmMain::SetUpChannels() {
   const Settings& s = app_.settings;
-  app_.capture.SetFormat(CaptureSettings{s.nFreq, s.MuonInLevel, s.MuonOutLevel, s.MuonMS});
+  app_.capture.SetFormat(CaptureSettings{s.nFreq, s.MuonInLevel, s.MuonOutLevel, s.MuonMS, s.PreRollMS});
   for (int ch = 0; ch <= s.NumRec; ++ch) {
     ChannelCapture& c = app_.capture.Channel(ch);
     c.DevInName = s.DevInName[static_cast<size_t>(ch)];

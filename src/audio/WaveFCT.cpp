@@ -94,6 +94,7 @@ void WaveFCT::ResetRecording(ChannelCapture& c) {
   c.WriteFailing = false;
   c.BytesDropped = 0;
   c.StoppedOnSilence = false;
+  c.PreRoll.clear();
 }
 
 int WaveFCT::OpenCapture(int ch) {
@@ -205,11 +206,47 @@ bool WaveFCT::DetectStop(int ch, const int16_t* s, FrameCount frames, FrameCount
 
 int WaveFCT::ServiceCapture(int ch) { return ServiceBuffer(ch, true); }
 
+FrameCount WaveFCT::PreRollFrames() const {
+  return int64_t{std::clamp(settings_.PreRollMS, 0, 4000)} * settings_.nFreq / 1000;
+}
+
+void WaveFCT::KeepPreRoll(ChannelCapture& c, const int16_t* samples, FrameCount frames) const {
+  const FrameCount keep = PreRollFrames();
+  if (keep <= 0) return;
+  c.PreRoll.insert(c.PreRoll.end(), samples, samples + 2 * frames);
+  const auto excess = static_cast<FrameCount>(c.PreRoll.size() / 2) - keep;
+  if (excess > 0) c.PreRoll.erase(c.PreRoll.begin(), c.PreRoll.begin() + 2 * excess);
+}
+
+void WaveFCT::WritePreRoll(int ch, const int16_t* samples, FrameCount first) {
+  ChannelCapture& c = Channel(ch);
+  const FrameCount want = PreRollFrames();
+  if (want <= 0) return;
+  // The frames of this buffer before the loud one, and before them what
+  // the earlier buffers left.
+  const FrameCount here = std::min(first, want);
+  const FrameCount earlier = std::min(want - here, static_cast<FrameCount>(c.PreRoll.size() / 2));
+  if (earlier > 0) {
+    const int16_t* from = c.PreRoll.data() + c.PreRoll.size() - 2 * earlier;
+    WriteDiskBuffer(ch, from, earlier * kBytesPerFrame, c.RecFileName, 0);
+  }
+  if (here > 0) WriteDiskBuffer(ch, samples + 2 * (first - here), here * kBytesPerFrame, c.RecFileName, 0);
+  c.FramesWritten += earlier + here;
+  c.FileFramesWritten += earlier + here;
+  c.PreRoll.clear();
+}
+
 bool WaveFCT::ProcessFrames(int ch, int16_t* samples, FrameCount frames, int& result) {
   ChannelCapture& c = Channel(ch);
   FrameCount first = 0;
   FrameCount count = c.IsRecording ? frames : 0;
-  if (!c.IsRecording) DetectStart(c, samples, frames, first, count);
+  if (!c.IsRecording) {
+    if (DetectStart(c, samples, frames, first, count)) {
+      WritePreRoll(ch, samples, first);
+    } else {
+      KeepPreRoll(c, samples, frames);
+    }
+  }
   if (!c.UseMuonOut) {
     c.SilentRun = 0;
   } else if (c.IsRecording && DetectStop(ch, samples, frames, first, count, result)) {

@@ -37,6 +37,8 @@ struct CaptureSettings {
   int MuonInLevel = -50;
   int MuonOutLevel = -60;
   int MuonMS = 3000;
+  // Audio kept from before the first loud frame when starting on sound.
+  int PreRollMS = 0;
 };
 
 // Input detection thresholds derived from the settings.
@@ -95,6 +97,9 @@ struct ChannelCapture {
   // Frames captured beyond RecLimitFrames: they belong to the recording
   // that takes the device over, if any (see HandOver).
   std::vector<int16_t> Overflow;
+  // While waiting for sound: the last PreRollMS of audio, written ahead of
+  // the first loud frame.
+  std::vector<int16_t> PreRoll;
   // Frames the device dropped (overruns, stalls) during this recording;
   // they count toward its length, so it ends on time.
   FrameCount FramesDropped = 0;
@@ -178,6 +183,11 @@ class WaveFCT {
   // true when a stop on silence has already cut the file.
   bool ProcessFrames(int ch, int16_t* samples, FrameCount frames, int& result);
   void ResetRecording(ChannelCapture& c);
+  FrameCount PreRollFrames() const;
+  // Keeps the tail of audio heard while waiting for sound.
+  void KeepPreRoll(ChannelCapture& c, const int16_t* samples, FrameCount frames) const;
+  // Writes the pre-roll that ends just before frame `first` of samples.
+  void WritePreRoll(int ch, const int16_t* samples, FrameCount first);
   void ApplyGain(ChannelCapture& c, int16_t* samples, FrameCount frames) const;
   bool DetectStart(ChannelCapture& c, const int16_t* samples, FrameCount frames, FrameCount& first, FrameCount& count) const;
   // Stop detection; true when it ended the call itself (the cut).

@@ -154,6 +154,31 @@ TEST(WaveFCT, StartOnSoundWritesFromTheFirstLoudFrame) {
   EXPECT_EQ(info.frames, 6 * 44100 - c.SoundStartFrame);
 }
 
+// Pre-roll: the file also holds PreRollMS of what came before the first
+// loud frame, from the buffer it lies in and the one before.
+TEST(WaveFCT, PreRollKeepsAudioFromBeforeTheFirstLoudFrame) {
+  constexpr int64_t kLoud = 48510;  // 1.1 s: inside the fifth quarter-second buffer
+  std::string pcm;
+  for (int64_t n = 0; n < 3 * 44100; ++n) {
+    const auto v = static_cast<int16_t>(n < kLoud ? n % 50 : 20000 + n % 1000);  // quiet stays below -50 dB
+    for (int side = 0; side < 2; ++side) pcm += std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+  }
+  test::TempDir src;
+  test::WriteWholeFile(src.File("in.wav"), WaveHeaderBytes(44100, 16, 2, static_cast<uint32_t>(pcm.size())) + pcm);
+  CaptureFixture f({{"In", SimSource::Wav(src.File("in.wav"))}}, CaptureSettings{44100, -50, -60, 3000, 300});
+  f.engine->Channel(0).UseMuonIn = 1;
+  const std::string file = f.Open(0, "In");
+  ASSERT_NE(file, "");
+  f.Run(0, 3);
+  f.engine->CloseCapture(0);
+  const auto samples = test::Samples(file);
+  constexpr int64_t kPreRoll = 13230;  // 300 ms
+  ASSERT_GT(samples.size(), static_cast<size_t>(2 * kPreRoll));
+  for (int64_t k = 0; k < kPreRoll; ++k) ASSERT_EQ(samples[static_cast<size_t>(2 * k)], (kLoud - kPreRoll + k) % 50) << k;
+  EXPECT_EQ(samples[2 * kPreRoll], 20000 + kLoud % 1000);
+  EXPECT_EQ(static_cast<int64_t>(samples.size() / 2), f.engine->Channel(0).FramesWritten);
+}
+
 TEST(WaveFCT, StopOnSilenceCutsTheFileToTheLastFrameBeforeTheRun) {
   // 5 s tone then silence; 3 s of silence ends the recording.
   CaptureFixture f({{"Script", SimSource::Script({{5, SimSegment::Kind::Tone, 1000, -20}, {20, SimSegment::Kind::Silence}})}});
