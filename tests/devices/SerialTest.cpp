@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/AppFixture.h"
 #include "app/ClockAdjust.h"
@@ -36,11 +38,18 @@ struct FarEnd {
   }
   ~FarEnd() { HangUp(); }
   void Send(std::vector<uint8_t> bytes) { EXPECT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
-  std::vector<uint8_t> Received() {
-    std::vector<uint8_t> out(4096);
-    const ssize_t n = read(master, out.data(), out.size());
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
+  // What the box received: at least `atLeast` bytes, waiting for them (the
+  // kernel hands pty data on in its own time) up to two seconds.
+  std::vector<uint8_t> Received(size_t atLeast = 0) {
+    std::vector<uint8_t> out;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+      uint8_t buf[4096];
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n > 0) out.insert(out.end(), buf, buf + n);
+      if (out.size() >= atLeast || std::chrono::steady_clock::now() > until) return out;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
   void HangUp() {
     if (master >= 0) close(master);
@@ -76,6 +85,18 @@ struct CountingSystem : platform::SerialSystem {
 };
 
 struct BoxFixture : AppFixture {
+  // Ticks until done() holds: bytes sent to the box reach kavon when the
+  // kernel has handed them on, which takes real time.
+  template <typename Done>
+  bool TickUntil(Done done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < until) {
+      Run(0.1);
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
   CountingSystem serial;
   std::string link;
   std::unique_ptr<FarEnd> box;
@@ -93,18 +114,16 @@ struct BoxFixture : AppFixture {
 TEST(SerialBox, CodesStartAndStopChannelsAndLampsGoBack) {
   BoxFixture f("NumRec=4\n");
   f.Start();
-  EXPECT_EQ(f.box->Received(), (std::vector<uint8_t>{101, 102, 103, 104, 113}));  // recording lamps off at start
+  EXPECT_EQ(f.box->Received(5), (std::vector<uint8_t>{101, 102, 103, 104, 113}));  // recording lamps off at start
   f.box->Send({3});  // start channel 3: one byte a tick, raw (no interrupt)
-  f.Run(0.2);
-  EXPECT_EQ(f.channel(2).IsOpen, 1);
-  EXPECT_EQ(f.box->Received(), (std::vector<uint8_t>{3, 107}));
+  ASSERT_TRUE(f.TickUntil([&] { return f.channel(2).IsOpen == 1; }));
+  EXPECT_EQ(f.box->Received(2), (std::vector<uint8_t>{3, 107}));
   f.box->Send({9, 13, 7});  // channel 5 on, off (13 stays 13, not a line end); channel 3 off
-  f.Run(0.5);
+  ASSERT_TRUE(f.TickUntil([&] { return f.channel(2).IsOpen == 0; }));
   EXPECT_EQ(f.channel(4).IsOpen, 0);
-  EXPECT_EQ(f.channel(2).IsOpen, 0);
-  EXPECT_EQ(f.box->Received(), (std::vector<uint8_t>{13, 117, 113, 17, 103, 7}));
+  EXPECT_EQ(f.box->Received(6), (std::vector<uint8_t>{13, 117, 113, 17, 103, 7}));
   f.app->Unload();
-  const auto atExit = f.box->Received();  // each channel shown stopped, then every lamp off
+  const auto atExit = f.box->Received(20);  // each channel shown stopped, then every lamp off
   ASSERT_GE(atExit.size(), 10u);
   EXPECT_EQ(std::vector<uint8_t>(atExit.end() - 10, atExit.end()),
             (std::vector<uint8_t>{101, 102, 103, 104, 105, 106, 107, 108, 113, 117}));
@@ -125,8 +144,7 @@ TEST(SerialBox, AHangUpIsToldOnceAndTheBoxIsOpenedAgainWhenItIsBack) {
   EXPECT_NE(f.LogText().find("シリアルポート再接続 " + f.link), std::string::npos);
   EXPECT_TRUE(f.state().serialProblem.empty());
   f.box->Send({1});
-  f.Run(0.2);
-  EXPECT_EQ(f.channel(0).IsOpen, 1);
+  EXPECT_TRUE(f.TickUntil([&] { return f.channel(0).IsOpen == 1; }));
 }
 
 TEST(SerialBox, APortThatCannotOpenSaysSo) {
@@ -148,15 +166,16 @@ TEST(SerialBox, TimeRecordsSetTheClockAtTheMark) {
   f.clock.SetLocal(2024, 3, 1, 12, 59, 58);
   f.Start();
   f.box->Send({'x', 'x', '1', '2', 0x02});  // a record in two parts, with bytes to ignore
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   f.Run(0.1);
   EXPECT_EQ(f.clock.SetCount(), 0);
   f.box->Send({'5', '9', 0x00, '5', '8', 0xE5, '1', '3', '0', '0', '0', '0', 0x03, 0xE5});
-  f.Run(0.1);
-  EXPECT_EQ(f.clock.SetCount(), 1);  // the last record of the call is the mark
+  ASSERT_TRUE(f.TickUntil([&] { return f.clock.SetCount() == 1; }));  // the last record of the call is the mark
   EXPECT_EQ(f.clock.NowLocal().hour, 13);
   EXPECT_EQ(f.clock.NowLocal().minute, 0);
   // A mark that waited behind a later record never sets the clock late.
   f.box->Send({'1', '3', '0', '0', '0', '0', 0xE5, '1', '3', '0', '0', '0', '1', 0xE5});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // both records arrive together
   f.Run(0.1);
   EXPECT_EQ(f.clock.SetCount(), 1);
   // Without the right to set the clock: the reason in the log each time,
@@ -164,7 +183,7 @@ TEST(SerialBox, TimeRecordsSetTheClockAtTheMark) {
   f.clock.FailSetting(EPERM);
   for (int i = 0; i < 2; ++i) {
     f.box->Send({'1', '4', '0', '0', '0', '0', 0xE5});
-    f.Run(0.1);
+    f.TickUntil([&] { return Count(f.LogText(), "時刻修正エラー") == i + 1; });
   }
   EXPECT_EQ(Count(f.LogText(), "時刻修正エラー " + std::string(std::strerror(EPERM))), 2);
   EXPECT_EQ(f.state().messages.size(), 1u);
@@ -243,12 +262,13 @@ TEST(SerialPort, SpeedsLineSettingsAndRefusals) {
   platform::TermiosSerialPort other;
   EXPECT_FALSE(other.Open(dir.File("box"), {}).empty());
   far.Send({3, 10, 13, 17, 19, 0xFF});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the kernel hands pty data on in its own time
   std::vector<uint8_t> got(8, 0);
   com.RecvDataB(got);  // no more than the array holds
   EXPECT_EQ(got, (std::vector<uint8_t>{6, 3, 10, 13, 17, 19, 0xFF, 0}));
   com.SendDataB({1, 2, 3}, 99);  // never past the array
   com.SendText("");
-  EXPECT_EQ(far.Received(), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(far.Received(3), (std::vector<uint8_t>{1, 2, 3}));
   C_Com missing(system);
   missing.ComPort("Com200");
   EXPECT_EQ(missing.OpenComm(), 0);
