@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   platform::SimWaveIn sim(clock, devices);
   clock.OnAdvance([&] { sim.Pump(); });
   platform::IniSettingsBackend backend(folder);
-  FrmMain app(ProgramPaths{folder + "/", folder, folder + "/kavon.lock"}, clock, backend, sim);
+  FrmMain app(ProgramPaths{folder + "/", folder, folder + "/kavon.lock", folder + "/kavon.sock"}, clock, backend, sim);
   app.Load();
   for (int ch = 0; ch < 8; ++ch) app.recording().RecButtonClick(ch, 0);
 

@@ -17,6 +17,7 @@
 #include "app/Paths.h"
 #include "audio/WaveDevices.h"
 #include "common/Lang.h"
+#include "platform/ControlSocket.h"
 #include "platform/InstanceLock.h"
 #include "platform/linux/AlsaWaveIn.h"
 #include "platform/linux/IniFile.h"
@@ -61,6 +62,8 @@ struct Options {
   bool help = false;
   bool listDevices = false;
   double recordTest = 0;  // seconds; 0 = no test recording
+  bool ctl = false;       // ctl REQUEST...: ask the running kavon
+  std::string ctlRequest;
 };
 
 constexpr const char* kUsage =
@@ -71,6 +74,8 @@ constexpr const char* kUsage =
     "  --audio KIND  wave input: alsa (default) or sim (simulated devices)\n"
     "  --list-devices  print the input devices (number, tab, name) and exit\n"
     "  --record-test SECONDS  record channel 1 for SECONDS, print the file and exit\n"
+    "  ctl REQUEST   ask the running kavon (same --home): status [--json], start N,\n"
+    "                stop N, reload-timers\n"
     "  --version     print the version and exit\n"
     "  --help        print this help and exit\n";
 
@@ -90,6 +95,15 @@ bool IsOption(const std::string& a, const std::string& name) { return a == name 
 bool ParseOptions(const std::vector<std::string>& args, Options& o) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "ctl") {
+      o.ctl = true;
+      for (size_t k = i + 1; k < args.size(); ++k) o.ctlRequest += (k > i + 1 ? " " : "") + args[k];
+      if (o.ctlRequest.empty()) {
+        std::cerr << "kavon: ctl needs a request: status [--json], start N, stop N, reload-timers\n";
+        return false;
+      }
+      return true;
+    }
     if (IsOption(a, "--audio")) {
       const auto v = OptionValue(args, i, "--audio");
       if (!v) return false;
@@ -230,6 +244,18 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (options.ctl) {
+    const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
+    std::string why;
+    const auto answer = kavon::platform::SendControlRequest(paths.socketFile, options.ctlRequest, &why);
+    if (!answer) {
+      std::cerr << "kavon: no running kavon answers at " << paths.socketFile << " (" << why << ")\n";
+      return 1;
+    }
+    std::cout << *answer;
+    return answer->rfind("OK", 0) == 0 ? 0 : 1;
+  }
+
   kavon::platform::LinuxClock clock;
   std::unique_ptr<kavon::platform::WaveIn> wave;
   kavon::platform::SimWaveIn* sim = nullptr;
@@ -264,6 +290,14 @@ int main(int argc, char** argv) {
   kavon::FrmMain app(paths, clock, settingsBackend, *wave);
   kavon::platform::LinuxSerialSystem serialPorts;
   app.SetSerialSystem(&serialPorts);
+  auto control = kavon::platform::MakeControlServer();
+  if (options.recordTest == 0) {
+    if (const std::string why = control->Listen(paths.socketFile); !why.empty()) {
+      std::cerr << "kavon: kavon ctl will not reach this kavon: " << why << "\n";
+    } else {
+      app.SetControlServer(control.get());
+    }
+  }
   // The terminal sees what the log gets: ordinary lines on stdout, errors
   // on stderr (all on stderr for --record-test, whose stdout is the file's
   // path). A closed stream only makes these writes fail.

@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "app/ControlCommands.h"
 #include "audio/WaveMMIO.h"
 #include "common/FileHelpers.h"
 #include "common/Text.h"
@@ -200,6 +201,9 @@ void FrmMain::Tick() {
   ticking_ = true;
   Guarded("Tick", [&] { tick_.Tick(); });
   Guarded("Tick", [&] { WatchTimerFile(); });
+  Guarded("Tick", [&] {
+    if (controlServer_) controlServer_->Poll([this](const std::string& r) { return AnswerControlRequest(*this, r); });
+  });
   ticking_ = false;
 }
 

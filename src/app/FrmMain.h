@@ -11,6 +11,7 @@
 #include "app/RecordingControl.h"
 #include "app/SerialControl.h"
 #include "audio/DiskWriter.h"
+#include "platform/ControlSocket.h"
 
 namespace kavon {
 
@@ -48,6 +49,8 @@ class FrmMain {
   // box of the settings (InitSerial). Before Load.
   void SetSerialSystem(platform::SerialSystem* system) { serialSystem_ = system; }
   platform::SerialSystem* serialSystem() const { return serialSystem_; }
+  // The socket `kavon ctl` talks to; served after each tick.
+  void SetControlServer(platform::ControlServer* server) { controlServer_ = server; }
   // (Re)opens the serial control box from the settings; 1 when open.
   int InitSerial();
   // The detection check boxes of a channel's row.
@@ -87,6 +90,7 @@ class FrmMain {
   double shutdownWait_ = 30;
   std::unique_ptr<DiskWriter> writer_;
   platform::SerialSystem* serialSystem_ = nullptr;
+  platform::ControlServer* controlServer_ = nullptr;
   std::unique_ptr<SerialControl> serialControl_;
   RecordingControl rec_;
   MainTick tick_;

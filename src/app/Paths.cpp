@@ -29,12 +29,14 @@ ProgramPaths ResolvePaths(const std::string& home) {
     p.programFolder = dir;
     p.configFolder = dir;
     p.lockFile = dir + "kavon.lock";
+    p.socketFile = dir + "kavon.sock";
     return p;
   }
   p.programFolder = Backslash(XdgFolder("XDG_DATA_HOME", ".local/share") + "/kavon");
   p.configFolder = XdgFolder("XDG_CONFIG_HOME", ".config") + "/tarvelin";
   const std::string runtime = Env("XDG_RUNTIME_DIR");
   p.lockFile = (runtime.empty() ? p.programFolder : Backslash(runtime)) + "kavon.lock";
+  p.socketFile = (runtime.empty() ? p.programFolder : Backslash(runtime)) + "kavon.sock";
   return p;
 }
 

@@ -10,6 +10,7 @@ struct ProgramPaths {
   std::string programFolder;  // ends with "/"
   std::string configFolder;
   std::string lockFile;
+  std::string socketFile;  // where `kavon ctl` reaches the running kavon
 
   std::string TimerFile() const { return programFolder + "timer.txt"; }
   std::string DefaultLogFolder() const { return programFolder + "log/"; }

@@ -52,7 +52,7 @@ struct AppFixture {
   // Starts the application (after the test has set the clock and files).
   void Load(bool withBoxes = true) {
     backend = std::make_unique<platform::IniSettingsBackend>(dir.path());
-    ProgramPaths paths{dir.path() + "/", dir.path(), dir.File("kavon.lock")};
+    ProgramPaths paths{dir.path() + "/", dir.path(), dir.File("kavon.lock"), dir.File("kavon.sock")};
     app = std::make_unique<FrmMain>(paths, clock, *backend, *sim);
     // Files are written at once, so a test reads what it recorded; the
     // writer thread has tests of its own.

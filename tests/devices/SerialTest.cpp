@@ -104,7 +104,7 @@ struct BoxFixture : AppFixture {
       : AppFixture("ComNo=1\nComName=$HOME/box\n" + ini), link(dir.File("box")), box(std::make_unique<FarEnd>(link)) {}
   void Start() {
     backend = std::make_unique<platform::IniSettingsBackend>(dir.path());
-    ProgramPaths paths{dir.path() + "/", dir.path(), dir.File("kavon.lock")};
+    ProgramPaths paths{dir.path() + "/", dir.path(), dir.File("kavon.lock"), dir.File("kavon.sock")};
     app = std::make_unique<FrmMain>(paths, clock, *backend, *sim);
     app->SetSerialSystem(&serial);
     app->Load();
@@ -151,7 +151,7 @@ TEST(SerialBox, APortThatCannotOpenSaysSo) {
   AppFixture f("NumRec=0\nComNo=3\nComName=/nonexistent/box\n");
   platform::LinuxSerialSystem none;
   f.backend = std::make_unique<platform::IniSettingsBackend>(f.dir.path());
-  f.app = std::make_unique<FrmMain>(ProgramPaths{f.dir.path() + "/", f.dir.path(), f.dir.File("kavon.lock")}, f.clock,
+  f.app = std::make_unique<FrmMain>(ProgramPaths{f.dir.path() + "/", f.dir.path(), f.dir.File("kavon.lock"), f.dir.File("kavon.sock")}, f.clock,
                                     *f.backend, *f.sim);
   f.app->SetSerialSystem(&none);
   f.app->Load();

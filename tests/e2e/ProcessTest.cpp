@@ -251,6 +251,41 @@ TEST(Process, TheWindowTakesAScreenshotAndClosesOnSigterm) {
   EXPECT_EQ(Count(TodayLog(dir.path()), "****終了****"), 2);
 }
 
+// `kavon ctl` against a running headless kavon: answers, starts and stops,
+// and refuses bad requests without changing anything.
+TEST(Process, ControlCommand) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=1\n");
+  const pid_t pid = Start({"--home", dir.path(), "--headless", "--audio", "sim"});
+  ASSERT_TRUE(WaitForFile(dir.File("kavon.sock")));
+  auto ctl = [&](const std::string& request, int* rc = nullptr) {
+    FILE* p = popen((Binary() + " --home '" + dir.path() + "' ctl " + request + " 2>&1").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    const int status = pclose(p);
+    if (rc) *rc = WEXITSTATUS(status);
+    return out;
+  };
+  int rc = -1;
+  EXPECT_EQ(ctl("status"), "OK\nchannel 1: stopped\nchannel 2: stopped\nnext: none\n");
+  EXPECT_EQ(ctl("start 2", &rc).rfind("OK recording " + dir.path() + "/", 0), 0u);
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(ctl("status --json").find("{\"channel\":2,\"state\":\"recording\""), std::string::npos);
+  for (const std::string& bad : std::vector<std::string>{"start 9", "start 2", "stop 1", "start x", "frobnicate", std::string(6000, 'a')}) {
+    const std::string out = ctl(bad, &rc);
+    EXPECT_EQ(out.rfind("ERROR ", 0), 0u) << bad.substr(0, 20) << ": " << out;
+    EXPECT_EQ(rc, 1);
+  }
+  EXPECT_NE(ctl("status").find("channel 2: recording"), std::string::npos);  // nothing changed
+  EXPECT_EQ(ctl("stop 2").rfind("OK stopped ", 0), 0u);
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("kavon.sock")));
+  EXPECT_NE(ctl("status", &rc).find("no running kavon"), std::string::npos);
+  EXPECT_EQ(rc, 1);
+}
+
 TEST(Process, ListsSimulatedDevices) {
   FILE* p = popen((Binary() + " --list-devices --audio sim").c_str(), "r");
   ASSERT_NE(p, nullptr);
