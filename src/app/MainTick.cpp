@@ -247,7 +247,7 @@ void MainTick::ResumeMissed() {
   if (app_.settings.ResumeTimer != 1) return;
   const std::string now = app_.displayDate + " " + app_.displayTime;
   for (auto& e : app_.timers.entries()) {
-    if (!e.IsFireable() || !app_.IsChannel(e.Ch) || app_.capture.Channel(e.Ch).IsOpen == 1) continue;
+    if (!e.IsFireable() || !app_.IsChannel(e.Ch)) continue;
     // Back as many display days as the entry can last.
     for (int64_t day = 0; day <= e.Length / 86400 + 1; ++day) {
       DueSecond s = MakeDueSecond(ShiftDateTimeText(app_.displayDate + " 00:00:00", -day * 86400, 0));
@@ -258,6 +258,11 @@ void MainTick::ResumeMissed() {
       if (!fired_.insert(s.date + " " + EntryKey(e)).second) break;
       const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
       const int64_t left = e.Length - elapsed;
+      if (app_.capture.Channel(e.Ch).IsOpen == 1) {
+        // The channel records something else: the entry is told, not forced.
+        app_.log.WriteLog("録音再開できません（チャンネル使用中）" + std::to_string(e.Ch + 1) + " " + base, 1);
+        break;
+      }
       rec_.StartRecording(e.Ch, left * app_.settings.nFreq, base, 0, Origin::Timer, FileStamp(s.date, s.time));
       if (app_.capture.Channel(e.Ch).IsOpen != 1) break;
       app_.log.WriteLog("録音再開（タイマー）" + std::to_string(e.Ch + 1) + " " + base + " 残り" + std::to_string(left) + "秒");

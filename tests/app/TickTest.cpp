@@ -58,16 +58,21 @@ TEST(Tick, ARestartInsideAnEntryRecordsWhatIsLeft) {
   };
   for (const Case c : {Case{10, true}, Case{61, false}}) {
     SCOPED_TRACE(c.minutesIn);
-    AppFixture f("NumRec=0\n");
-    WriteTimer(f, "\"0\",\"3600\",\"\",\"10:00:00\",\"32\",\"\",\"Hour\"\r\n");  // Fridays
+    AppFixture f("NumRec=1\n");
+    WriteTimer(f, "\"0\",\"3600\",\"\",\"10:00:00\",\"32\",\"\",\"Hour\"\r\n"  // Fridays
+                  "\"1\",\"3600\",\"\",\"09:30:00\",\"32\",\"\",\"Busy\"\r\n"
+                  "\"1\",\"3600\",\"\",\"09:40:00\",\"32\",\"\",\"Later\"\r\n");
     f.clock.SetLocal(2024, 3, 1, 10, c.minutesIn, 0);
     f.Load();
     f.Run(0.5);
     ASSERT_EQ(f.channel(0).IsOpen, c.records ? 1 : 0);
     if (!c.records) continue;
-    EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Hour 2024-03-01 10_00_00.wav"));
+    EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Hour 2024-03-01 10_00_00_1.wav"));
     EXPECT_EQ(f.channel(0).RecLimitFrames, 50 * 60 * 44100LL);
     EXPECT_NE(f.LogText().find("録音再開（タイマー）1 " + f.dir.File("Hour") + " 残り3000秒"), std::string::npos);
+    // Channel 2 resumes its first entry; the second finds it busy and says so.
+    EXPECT_EQ(f.channel(1).RecFileName, f.dir.File("Busy 2024-03-01 09_30_00_2.wav"));
+    EXPECT_EQ(Count(f.ErrText(), "録音再開できません（チャンネル使用中）2 " + f.dir.File("Later")), 1);
   }
 }
 
