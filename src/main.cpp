@@ -224,6 +224,19 @@ void PrintSummary(kavon::FrmMain& app, kavon::platform::WaveIn& wave, const kavo
             << "\n" << std::flush;
 }
 
+// `kavon ctl REQUEST`: the running kavon's answer on stdout.
+int RunControlRequest(const Options& options) {
+  const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
+  std::string why;
+  const auto answer = kavon::platform::SendControlRequest(paths.socketFile, options.ctlRequest, &why);
+  if (!answer) {
+    std::cerr << "kavon: no running kavon answers at " << paths.socketFile << " (" << why << ")\n";
+    return 1;
+  }
+  std::cout << *answer;
+  return answer->rfind("OK", 0) == 0 ? 0 : 1;
+}
+
 int ListDevices(kavon::platform::WaveIn& wave) {
   const int count = wave.DeviceCount();
   for (int id = 0; id < count; ++id) std::cout << id << "\t" << wave.DeviceName(id) << "\n";
@@ -244,17 +257,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (options.ctl) {
-    const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
-    std::string why;
-    const auto answer = kavon::platform::SendControlRequest(paths.socketFile, options.ctlRequest, &why);
-    if (!answer) {
-      std::cerr << "kavon: no running kavon answers at " << paths.socketFile << " (" << why << ")\n";
-      return 1;
-    }
-    std::cout << *answer;
-    return answer->rfind("OK", 0) == 0 ? 0 : 1;
-  }
+  if (options.ctl) return RunControlRequest(options);
 
   kavon::platform::LinuxClock clock;
   std::unique_ptr<kavon::platform::WaveIn> wave;
