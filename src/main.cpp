@@ -284,7 +284,9 @@ int main(int argc, char** argv) {
   if (options.listDevices) return ListDevices(*wave);
 
   const bool withWindow = options.recordTest == 0 && !options.headless && (HasDisplay() || !options.screenshot.empty());
-  if (!withWindow && !options.headless && options.recordTest == 0) std::cerr << "kavon: no display; running headless\n";
+  if (!withWindow && !options.headless && options.recordTest == 0) {
+    std::cerr << "kavon: " << lang.Text("ディスプレイがないため、ウィンドウなしで動きます", "no display; running headless") << "\n";
+  }
   if (!options.screenshot.empty() && !HasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   SetUpSignals();
@@ -296,7 +298,8 @@ int main(int argc, char** argv) {
   auto control = kavon::platform::MakeControlServer();
   if (options.recordTest == 0) {
     if (const std::string why = control->Listen(paths.socketFile); !why.empty()) {
-      std::cerr << "kavon: kavon ctl will not reach this kavon: " << why << "\n";
+      std::cerr << "kavon: " << lang.Text("kavon ctl はこの kavon に届きません: ", "kavon ctl will not reach this kavon: ") << why
+                << "\n";
     } else {
       app.SetControlServer(control.get());
     }
@@ -311,8 +314,8 @@ int main(int argc, char** argv) {
   if (sim) sim->StartRealtime();
   app.Load();
   if (app.store().WriteFailed()) {
-    std::cerr << "kavon: cannot save settings in " << paths.configFolder << ": " << settingsBackend.LastError()
-              << "\n";
+    std::cerr << "kavon: " << lang.Text("設定を保存できません ", "cannot save settings in ") << paths.configFolder << ": "
+              << settingsBackend.LastError() << "\n";
   }
   if (withWindow) {
     kavon::ui::GuiOptions gui;
