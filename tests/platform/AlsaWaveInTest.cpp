@@ -81,6 +81,21 @@ class AlsaTest : public ::testing::Test {
     return c;
   }
 
+  // The test card recording into file, its reads failing with `error`
+  // once `afterFrames` frames were read.
+  struct InjectedRecording {
+    platform::LinuxClock clock;
+    Log log{clock};
+    platform::AlsaWaveIn alsa;
+    WaveFCT engine{alsa, log};
+    ChannelCapture* channel = nullptr;
+    InjectedRecording(int error, uint64_t afterFrames, const std::string& file) {
+      log.SetFolder(dir_->File("log-" + file));
+      alsa.InjectReadError(error, afterFrames);
+      channel = &SetUpChannel(engine, "Kavon Test Card, Ramp Input", file);
+    }
+  };
+
   static test::TempDir* dir_;
 };
 
@@ -134,13 +149,10 @@ TEST_F(AlsaTest, OpenErrorsGiveTheirTextAndLeaveNothingOpen) {
 }
 
 TEST_F(AlsaTest, ADeviceFailingInTheMiddleStopsTheChannelWithAValidFile) {
-  platform::LinuxClock clock;
-  Log log(clock);
-  log.SetFolder(dir_->File("log-fail"));
-  platform::AlsaWaveIn alsa;
-  alsa.InjectReadError(ENODEV, 50000);
-  WaveFCT engine(alsa, log);
-  ChannelCapture& c = SetUpChannel(engine, "Kavon Test Card, Ramp Input", "fail.wav");
+  InjectedRecording run(ENODEV, 50000, "fail.wav");
+  WaveFCT& engine = run.engine;
+  platform::AlsaWaveIn& alsa = run.alsa;
+  ChannelCapture& c = *run.channel;
   ASSERT_EQ(engine.OpenCapture(0), 1);
   int r = kNotYet;
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -166,19 +178,13 @@ TEST_F(AlsaTest, ADeviceFailingInTheMiddleStopsTheChannelWithAValidFile) {
 TEST_F(AlsaTest, AnOverrunOrASuspendDoesNotEndTheRecording) {
   for (const int error : {EPIPE, ESTRPIPE}) {
     SCOPED_TRACE(error);
-    platform::LinuxClock clock;
-    Log log(clock);
-    log.SetFolder(dir_->File("log-resume"));
-    platform::AlsaWaveIn alsa;
-    alsa.InjectReadError(error, 30000);
-    WaveFCT engine(alsa, log);
-    ChannelCapture& c = SetUpChannel(engine, "Kavon Test Card, Ramp Input", "resume.wav");
-    ASSERT_EQ(engine.OpenCapture(0), 1);
-    RecordUntil(engine, 0, 80000);
-    EXPECT_FALSE(c.DeviceLost);
-    EXPECT_GE(c.FramesWritten, 80000);
-    engine.CloseCapture(0);
-    const auto messages = alsa.TakeMessages();
+    InjectedRecording run(error, 30000, "resume.wav");
+    ASSERT_EQ(run.engine.OpenCapture(0), 1);
+    RecordUntil(run.engine, 0, 80000);
+    EXPECT_FALSE(run.channel->DeviceLost);
+    EXPECT_GE(run.channel->FramesWritten, 80000);
+    run.engine.CloseCapture(0);
+    const auto messages = run.alsa.TakeMessages();
     ASSERT_FALSE(messages.empty());
     EXPECT_NE(messages.front().find(error == EPIPE ? "オーバーランから回復" : "休止から回復"), std::string::npos);
   }
