@@ -220,7 +220,7 @@ void FrmMain::LampsOffAtExit(ControlDevice* device) {
 void FrmMain::RepairHeaders() {
   namespace fs = std::filesystem;
   const int days = app_.settings.DeleteDate >= 1 ? app_.settings.DeleteDate : kRepairDays;
-  const auto since = std::chrono::file_clock::now() - std::chrono::days(days);
+  const auto since = std::chrono::file_clock::from_sys(app_.clock.NowUtc() - std::chrono::days(days));
   std::set<std::string> folders;
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) folders.insert(rec_.ChannelFolder(ch));
   for (const auto& folder : folders) {
