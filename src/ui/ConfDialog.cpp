@@ -82,6 +82,7 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
     r->addWidget(Label(QStringLiteral("db"), rec), row, 3);
     paths_[i] = new UC_PathText(rec);
     paths_[i]->SetText(Q(loaded_.channels[i].path));
+    paths_[i]->Edit()->setMinimumWidth(paths_[i]->fontMetrics().horizontalAdvance(QString(28, 'x')));
     fields_.insert(Q(ChannelKey("RecPath", ch)), paths_[i]->Edit());
     r->addWidget(paths_[i], row, 4);
   }
