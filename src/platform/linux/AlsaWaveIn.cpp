@@ -89,7 +89,15 @@ struct AlsaWaveIn::Stream {
   uint64_t injectAfter = 0;
 };
 
-AlsaWaveIn::AlsaWaveIn() { devices_ = ListAlsaCaptureDevices(); }
+// libasound prints its own diagnostics on stderr ("ALSA lib pcm.c:... Unknown
+// PCM default") for every failed open; kavon reports each failure itself,
+// with the reason, in its log.
+extern "C" void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+AlsaWaveIn::AlsaWaveIn() {
+  snd_lib_error_set_handler(QuietAlsaErrors);
+  devices_ = ListAlsaCaptureDevices();
+}
 
 AlsaWaveIn::~AlsaWaveIn() {
   for (auto& [h, s] : streams_) {
