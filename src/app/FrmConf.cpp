@@ -16,7 +16,8 @@ namespace {
 // Bounds that keep the program working.
 constexpr double kMinSizeRate = 0.5, kMaxSizeRate = 4.0;
 constexpr int kMaxDeleteDays = 36500;
-constexpr double kMinDb = -110, kMaxGainDb = 40, kMaxLevelDb = 0;
+constexpr double kMinDb = -110, kMaxGainDb = 40;
+constexpr int kMinLevelDb = -110, kMaxLevelDb = 0;
 constexpr int kMaxMuonMS = 600000;  // ten minutes of silence
 constexpr int kMaxNoAdjustSec = 1800;
 constexpr int kPinItems = 9;        // "NA", "1" ... "8"
@@ -127,10 +128,10 @@ std::vector<Refusal> FrmConf::Check(const ConfValues& v) const {
       refuse(ChannelKey("RecLevelDB", ch), "レベル " + std::to_string(ch + 1), "-110 ～ 40 db");
     }
   }
-  if (!Whole(v.muonInLevel, static_cast<int>(kMinDb), static_cast<int>(kMaxLevelDb))) {
+  if (!Whole(v.muonInLevel, kMinLevelDb, kMaxLevelDb)) {
     refuse("MuonInLevel", "入力検知録音 開始", "-110 ～ 0 db");
   }
-  if (!Whole(v.muonOutLevel, static_cast<int>(kMinDb), static_cast<int>(kMaxLevelDb))) {
+  if (!Whole(v.muonOutLevel, kMinLevelDb, kMaxLevelDb)) {
     refuse("MuonOutLevel", "入力検知録音 停止", "-110 ～ 0 db");
   }
   if (!Whole(v.muonMS, 1, kMaxMuonMS)) refuse("MuonMS", "無音長さ", "1 ～ 600000 ms");
@@ -176,8 +177,8 @@ std::vector<Refusal> FrmConf::Ok(const ConfValues& v) {
       capture.Channel(ch).RecGain = s.RecGain[i];
       capture.Channel(ch).DevInName = s.DevInName[i];
     }
-    s.MuonInLevel = *Whole(v.muonInLevel, -110, 0);
-    s.MuonOutLevel = *Whole(v.muonOutLevel, -110, 0);
+    s.MuonInLevel = *Whole(v.muonInLevel, kMinLevelDb, kMaxLevelDb);
+    s.MuonOutLevel = *Whole(v.muonOutLevel, kMinLevelDb, kMaxLevelDb);
     s.MuonMS = *Whole(v.muonMS, 1, kMaxMuonMS);
     write("MuonInLevel", std::to_string(s.MuonInLevel));
     write("MuonOutLevel", std::to_string(s.MuonOutLevel));

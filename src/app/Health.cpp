@@ -63,11 +63,11 @@ void Health::Check() {
   }
   if (now - lastDiskCheck_ >= kDiskCheckEverySeconds) {
     lastDiskCheck_ = now;
-    CheckDisks(now);
+    CheckDisks();
   }
 }
 
-void Health::CheckDisks(double) {
+void Health::CheckDisks() {
   // Per folder: what its open channels write in DiskWarnMin minutes.
   std::map<std::string, int> openPerFolder;
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {

@@ -33,7 +33,7 @@ class Health {
   };
   void Begin(bool& flag, const std::string& text);
   void End(bool& flag, const std::string& text);
-  void CheckDisks(double now);
+  void CheckDisks();
 
   AppState& app_;
   std::array<Channel, kMaxChannels> channels_{};

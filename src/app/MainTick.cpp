@@ -197,8 +197,18 @@ std::optional<std::pair<std::string, TimerEntry>> MainTick::NextDue() const {
   return best;
 }
 
+std::string MainTick::BaseOf(const TimerEntry& e) const { return rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle); }
+
+TimerEntry* MainTick::Find(const TimerEntry& entry) {
+  const std::string key = EntryKey(entry);
+  for (auto& e : app_.timers.entries()) {
+    if (EntryKey(e) == key) return &e;
+  }
+  return nullptr;
+}
+
 void MainTick::Fire(TimerEntry& e) {
-  const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
+  const std::string base = BaseOf(e);
   const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
   rec_.StartRecording(e.Ch, limit, base, 0, Origin::Timer);
   if (app_.capture.Channel(e.Ch).IsOpen != 1) return;
@@ -256,7 +266,7 @@ void MainTick::ResumeMissed() {
       const int64_t elapsed = SecondsBetween(s.date + " " + s.time, now);
       if (elapsed <= kMaxCatchUp || elapsed >= e.Length) continue;
       if (!fired_.insert(s.date + " " + EntryKey(e)).second) break;
-      const std::string base = rec_.ChannelFolder(e.Ch) + SafeTitle(e.FileTitle);
+      const std::string base = BaseOf(e);
       const int64_t left = e.Length - elapsed;
       if (app_.capture.Channel(e.Ch).IsOpen == 1) {
         // The channel records something else: the entry is told, not forced.
@@ -285,29 +295,20 @@ std::optional<MainTick::Successor> MainTick::LookAhead(int ch) {
   return std::nullopt;
 }
 
-void MainTick::MarkActive(const TimerEntry& fired) {
-  const std::string key = EntryKey(fired);
-  for (auto& e : app_.timers.entries()) {
-    if (EntryKey(e) != key) continue;
-    e.Active = 1;
-    return;
-  }
-}
-
 bool MainTick::HandOverAtLimit(int ch) {
   auto& queued = successor_[static_cast<size_t>(ch)];
   std::optional<Successor> next = queued ? queued : LookAhead(ch);
   queued.reset();
   if (!next) return false;
   const TimerEntry& e = next->entry;
-  const std::string base = rec_.ChannelFolder(ch) + SafeTitle(e.FileTitle);
+  const std::string base = BaseOf(e);
   const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
   if (!rec_.HandOver(ch, limit, base, FileStamp(next->date, e.StartTime))) {
     queued = next;  // it is tried once more on a device of its own when this one has stopped
     return false;
   }
   app_.log.WriteLog("録音開始（タイマー）" + std::to_string(ch + 1) + " " + base);
-  MarkActive(e);
+  if (TimerEntry* listed = Find(e)) listed->Active = 1;
   return true;
 }
 
@@ -334,13 +335,8 @@ void MainTick::ServiceChannels() {
     // hand-over failed): the entry that was due still gets its start.
     auto& next = successor_[static_cast<size_t>(ch)];
     if (c.IsOpen != 1 && next) {
-      Successor s = *std::exchange(next, std::nullopt);
-      for (auto& e : app_.timers.entries()) {
-        if (EntryKey(e) == EntryKey(s.entry)) {
-          Fire(e);
-          break;
-        }
-      }
+      const Successor s = *std::exchange(next, std::nullopt);
+      if (TimerEntry* e = Find(s.entry)) Fire(*e);
     }
   }
 }

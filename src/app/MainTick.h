@@ -73,7 +73,10 @@ class MainTick {
   // (the audio clock may run a little ahead of the wall clock).
   std::optional<Successor> LookAhead(int ch);
   bool HandOverAtLimit(int ch);
-  void MarkActive(const TimerEntry& e);
+  // The file base of an entry's recordings: channel folder and title.
+  std::string BaseOf(const TimerEntry& e) const;
+  // The entry of the list that is e (the list may have been read again).
+  TimerEntry* Find(const TimerEntry& e);
   void ServiceChannels();
   void ServiceChannel(int ch);
   // Two days on, a start can no longer come round again.

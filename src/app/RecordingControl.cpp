@@ -112,6 +112,20 @@ std::string RecordingControl::RecordingFileName(int ch, const std::string& base,
   return EnsureExtension(base, "wav");
 }
 
+std::string RecordingControl::NameRecording(int ch, const std::string& base, int manual,
+                                            const std::optional<std::string>& stamp) {
+  bool shortened = false;
+  const std::string name = RecordingFileName(ch, base, manual, stamp, &shortened);
+  if (shortened) app_.log.WriteLog("ファイル名を短縮 " + name);
+  return name;
+}
+
+bool RecordingControl::CreateRecordingFile(const std::string& name, std::string& why) {
+  const std::string folder = SplitPath(name, true, false, false, false, false);
+  if (!folder.empty()) MakeDirs(folder);
+  return CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, name, 0, &why) != 0;
+}
+
 void RecordingControl::Fail(int ch, const std::string& why, Origin origin) {
   ChannelCapture& c = app_.capture.Channel(ch);
   app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + c.RecFileName + " " + why, 1);
@@ -126,13 +140,9 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
   if (!app_.IsChannel(ch)) return 0;
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen) return 1;
-  bool shortened = false;
-  c.RecFileName = RecordingFileName(ch, base, manual, stamp, &shortened);
-  if (shortened) app_.log.WriteLog("ファイル名を短縮 " + c.RecFileName);
-  const std::string folder = SplitPath(c.RecFileName, true, false, false, false, false);
-  if (!folder.empty()) MakeDirs(folder);
+  c.RecFileName = NameRecording(ch, base, manual, stamp);
   std::string why;
-  if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, c.RecFileName, 0, &why)) {
+  if (!CreateRecordingFile(c.RecFileName, why)) {
     Fail(ch, "ファイルを作成できません " + c.RecFileName + " (" + why + ")", origin);
     return 0;
   }
@@ -166,13 +176,9 @@ bool RecordingControl::HandOver(int ch, int64_t limitFrames, const std::string& 
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen != 1) return false;
   const std::string old = c.RecFileName;
-  bool shortened = false;
-  const std::string next = RecordingFileName(ch, base, 0, stamp, &shortened);
-  if (shortened) app_.log.WriteLog("ファイル名を短縮 " + next);
-  const std::string folder = SplitPath(next, true, false, false, false, false);
-  if (!folder.empty()) MakeDirs(folder);
+  const std::string next = NameRecording(ch, base, 0, stamp);
   std::string why;
-  if (next == old || !CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, next, 0, &why)) {
+  if (next == old || !CreateRecordingFile(next, why)) {
     app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next + " ファイルを作成できません (" + why + ")", 1);
     return false;
   }
@@ -195,8 +201,9 @@ bool RecordingControl::ContinueInNextFile(int ch) {
     next = stem + " (" + std::to_string(index) + ").wav";
   } while (FileExists(next) && index < 10000);
   NoteWritten(c.RecFileName);
-  if (!CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, next) || !app_.capture.ContinueInFile(ch, next)) {
-    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next, 1);
+  std::string why;
+  if (!CreateRecordingFile(next, why) || !app_.capture.ContinueInFile(ch, next)) {
+    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next + (why.empty() ? "" : " (" + why + ")"), 1);
     return false;
   }
   app_.log.WriteLog("録音継続 " + std::to_string(ch + 1) + " " + c.RecFileName);

@@ -73,6 +73,10 @@ class RecordingControl {
 
  private:
   void Fail(int ch, const std::string& why, Origin origin);
+  // The name of a new recording; a title shortened to fit is logged.
+  std::string NameRecording(int ch, const std::string& base, int manual, const std::optional<std::string>& stamp);
+  // Creates the file (and its folder) with an empty header; false with why.
+  bool CreateRecordingFile(const std::string& name, std::string& why);
   void ScheduleRetention(int ch);
   // Remembers a file this run wrote, by the steady clock.
   void NoteWritten(const std::string& path);
