@@ -10,7 +10,7 @@
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
-#include "app/TimerList.h"
+#include "schedule/TimerList.h"
 #include "audio/WaveFCT.h"
 #include "common/Lang.h"
 #include "common/Log.h"

@@ -160,6 +160,16 @@ void FrmMain::ReloadTimerList() {
   ReportUnfireable();
 }
 
+bool FrmMain::SaveTimerList() {
+  const std::string path = app_.paths.TimerFile();
+  // Edited by hand since we read it: the hand edit is what .bak keeps.
+  if (FileVersionOf(path) != timerVersion_) app_.log.WriteLog("タイマーファイルは読み込み後に変更されていました " + path, 1);
+  const bool written = app_.timers.OutputTimer(path);
+  timerVersion_ = FileVersionOf(path);
+  timerMissingTold_ = false;
+  return written;
+}
+
 void FrmMain::WatchTimerFile() {
   const double now = app_.clock.SteadySeconds();
   if (now - timerCheckedAt_ < kTimerFileCheckSeconds) return;

@@ -36,6 +36,10 @@ class FrmMain {
   // Reads timer.txt again (it changed on disk, or SIGHUP asked for it). A
   // file that cannot be read keeps the list; running entries keep running.
   void ReloadTimerList();
+  // Writes timer.txt now (the editor changed the list), keeping the old
+  // file as timer.txt.bak; the file watch takes the new file as ours. False
+  // when it could not be written (logged; the next change tries again).
+  bool SaveTimerList();
 
   // The control boxes, opened by their modules (none by default).
   void SetControlDevices(ControlDevice* serial, ControlDevice* hid);

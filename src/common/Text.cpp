@@ -90,6 +90,10 @@ std::string FormatFixed(double value, int decimals) {
   return buf;
 }
 
+size_t Utf8Length(std::string_view s) {
+  return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
 bool IsValidUtf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {

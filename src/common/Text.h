@@ -36,5 +36,8 @@ std::string FormatFixed(double value, int decimals);
 
 // True when the bytes are valid UTF-8.
 bool IsValidUtf8(std::string_view s);
+// Characters (code points) of UTF-8 text: every byte that does not
+// continue a sequence.
+size_t Utf8Length(std::string_view s);
 
 }  // namespace kavon

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QScreen>
 #include <QStatusBar>
 #include <QStorageInfo>
 #include <cmath>
@@ -14,6 +13,7 @@
 #include "app/Settings.h"
 #include "common/Text.h"
 #include "ui/ConfDialog.h"
+#include "ui/TimerWindow.h"
 #include "ui/UiHelpers.h"
 
 namespace kavon::ui {
@@ -23,7 +23,6 @@ constexpr int kTickMs = 100;
 constexpr int kStatusEveryTicks = 10;
 const QColor kRecordActive(0xc6, 0x28, 0x28);
 const QColor kStopActive(0x45, 0x5a, 0x64);
-const char* const kPlacementKeys[] = {"WindowLeft", "WindowTop", "WindowHeight", "WindowWidth", "WindowState"};
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -46,9 +45,10 @@ QString FreeSpaceText(FrmMain& app, const Lang& lang) {
 MainWindow::MainWindow(FrmMain& app, QWidget* parent)
     : QMainWindow(parent), app_(app),
       lang_(Lang::ModeFor(Lang::EnvironmentLocale(), app.settings().LangMode)),
-      tpp_(TwipsPerPixel(this)), scale_(app.settings().SizeRate) {
+      tpp_(TwipsPerPixel(this)), scale_(app.settings().SizeRate), placement_(app.store(), "") {
   setWindowTitle(kProductName);
   setFont(MakeFont(UiFace(app.settings().AltFont), 9 * scale_, false, tpp_));
+  timers_ = new TimerWindow(app, this);
   BuildMenus();
   auto* central = new QWidget(this);
   central->setAutoFillBackground(true);
@@ -69,11 +69,8 @@ MainWindow::MainWindow(FrmMain& app, QWidget* parent)
 }
 
 void MainWindow::BuildMenus() {
-  // The timer list editor comes with its own version; until then the menu
-  // says so.
   QAction* timer = menuBar()->addAction(Q(lang_.Text("タイマー(&T)", "&Timer")));
-  timer->setEnabled(false);
-  timer->setToolTip(Q(lang_.Text("この版にはまだありません", "not in this version yet")));
+  connect(timer, &QAction::triggered, this, [this] { timers_->ShowWindow(); });
   QAction* conf = menuBar()->addAction(Q(lang_.Text("設定(&C)", "&Settings")));
   connect(conf, &QAction::triggered, this, [this] { OpenSettings(); });
 }
@@ -162,6 +159,7 @@ void MainWindow::TickOnce() {
   app_.Tick();
   if (afterTick_) afterTick_();
   Refresh();
+  timers_->DispActiveTimer();
   ShowQueuedMessages();
   if (--statusCountdown_ <= 0) UpdateStatus();
 }
@@ -242,41 +240,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::RestorePlacement() {
-  SettingsStore& store = app_.store();
-  SettingsBatch batch(store);
-  auto read = [&](const char* key, double current) {
-    const std::string text = store.ReadSetting(key, FormatFixed(current, 0));
-    placementRead_.push_back(text);
-    const auto v = ParseNumber(text);
-    return v ? *v : current;
-  };
-  const QRect screen = this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
-  double left = read("WindowLeft", x() * tpp_);
-  double top = read("WindowTop", y() * tpp_);
-  read("WindowHeight", height() * tpp_);
-  read("WindowWidth", width() * tpp_);
-  const int state = static_cast<int>(read("WindowState", 0));
-  // A placement saved on a larger screen never hides the window.
-  if (left < 0 || left > screen.width() * tpp_) left = 0;
-  if (top < 0 || top > screen.height() * tpp_) top = 0;
-  move(static_cast<int>(left / tpp_), static_cast<int>(top / tpp_));
-  if (state == 1) setWindowState(Qt::WindowMinimized);
-  if (state == 2) setWindowState(Qt::WindowMaximized);
+  placement_.Restore(this, false);
+  timers_->RestoreLayout();
+  if (app_.state().timerWindowShown != 0) timers_->ShowWindow();
 }
 
 void MainWindow::SavePlacement() {
-  const bool normal = !isMaximized() && !isMinimized();
-  std::vector<std::string> now = {FormatFixed(x() * tpp_, 0), FormatFixed(y() * tpp_, 0),
-                                   FormatFixed(height() * tpp_, 0), FormatFixed(width() * tpp_, 0),
-                                   std::to_string(isMaximized() ? 2 : isMinimized() ? 1 : 0)};
-  SettingsStore& store = app_.store();
-  SettingsBatch batch(store);
-  for (size_t i = 0; i < now.size(); ++i) {
-    // A minimised or maximised window keeps its last normal placement.
-    if (i < 4 && !normal) continue;
-    if (i < placementRead_.size() && placementRead_[i] == now[i]) continue;
-    store.WriteSetting(kPlacementKeys[i], now[i]);
-  }
+  placement_.Save(this);
+  timers_->SaveLayout();
 }
 
 }  // namespace kavon::ui

@@ -15,6 +15,7 @@
 #include "common/Lang.h"
 #include "ui/Controls.h"
 #include "ui/MeterWidget.h"
+#include "ui/Placement.h"
 
 class QLabel;
 
@@ -34,7 +35,8 @@ class MainWindow : public QMainWindow {
   // Closes with no question (SIGTERM, the session ending, --screenshot).
   void CloseWithoutAsking();
   // Window placement from and to the settings (position and state; the
-  // size follows from the rows).
+  // size follows from the rows), the timer editor's with it. Restoring
+  // shows the editor when it was open at the last exit.
   void RestorePlacement();
   void SavePlacement();
 
@@ -49,6 +51,8 @@ class MainWindow : public QMainWindow {
   QLabel* StatusText() const { return status_; }
   // The settings window, opened from the menu (modeless, one at a time).
   class ConfDialog* OpenSettings();
+  // The timer list editor, loaded with this window and shown from the menu.
+  class TimerWindow* Timers() const { return timers_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -78,13 +82,13 @@ class MainWindow : public QMainWindow {
   UC_TextPicture* timerOn_ = nullptr;
   QLabel* status_ = nullptr;
   QPointer<class ConfDialog> conf_;
+  class TimerWindow* timers_ = nullptr;
   QTimer tickTimer_;
   std::function<void()> afterTick_;
   QSet<QString> shownMessages_;
   bool askOnClose_ = true;
   int statusCountdown_ = 0;
-  // The placement as read at startup, so an unchanged one is not written.
-  std::vector<std::string> placementRead_;
+  WindowPlacement placement_;
 };
 
 // The product name shown as the title of the window and its boxes.

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 #include <cmath>
@@ -18,6 +20,11 @@ BoxAnswer& TestBoxAnswer() {
 
 FileAnswer& TestFileAnswer() {
   static FileAnswer answer;
+  return answer;
+}
+
+InputAnswer& TestInputAnswer() {
+  static InputAnswer answer;
   return answer;
 }
 
@@ -66,6 +73,7 @@ QString QtFilter(const QString& filter) {
 
 void SetBoxAnswer(BoxAnswer answer) { TestBoxAnswer() = std::move(answer); }
 void SetFileAnswer(FileAnswer answer) { TestFileAnswer() = std::move(answer); }
+void SetInputAnswer(InputAnswer answer) { TestInputAnswer() = std::move(answer); }
 
 int MsgBoxCentered(QWidget* owner, const QString& text, int style, const QString& title) {
   if (TestBoxAnswer()) return TestBoxAnswer()(text, style);
@@ -98,6 +106,13 @@ QString FileDialog(QWidget* owner, bool save, const QString& filter, const QStri
   const QString path = save ? QFileDialog::getSaveFileName(owner, {}, initial, QtFilter(filter))
                             : QFileDialog::getOpenFileName(owner, {}, initial, QtFilter(filter));
   return path.section(QChar(0), 0, 0);
+}
+
+QString InputBox(QWidget* owner, const QString& prompt, const QString& title, const QString& text) {
+  if (TestInputAnswer()) return TestInputAnswer()(title, text);
+  bool ok = false;
+  const QString answer = QInputDialog::getText(owner, title, prompt, QLineEdit::Normal, text, &ok);
+  return ok ? answer : QString();
 }
 
 QString BrowseFolder(const QString& start, const QString& prompt, QWidget* owner) {

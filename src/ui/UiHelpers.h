@@ -18,6 +18,7 @@ inline constexpr int kMbYesNo = 4;
 inline constexpr int kMbIconCritical = 16;
 inline constexpr int kMbIconQuestion = 32;
 inline constexpr int kMbIconExclamation = 48;
+inline constexpr int kMbIconInformation = 64;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
@@ -27,6 +28,8 @@ using BoxAnswer = std::function<int(const QString& text, int style)>;
 using FileAnswer = std::function<QString(bool save, const QString& folder)>;
 void SetBoxAnswer(BoxAnswer answer);
 void SetFileAnswer(FileAnswer answer);
+using InputAnswer = std::function<QString(const QString& title, const QString& text)>;
+void SetInputAnswer(InputAnswer answer);
 
 // A modal box centred on owner (unless it is minimised); the id pressed.
 int MsgBoxCentered(QWidget* owner, const QString& text, int style, const QString& title);
@@ -36,6 +39,8 @@ QMessageBox* ShowMessage(QWidget* owner, const QString& text, int style, const Q
 // filter: "description|pattern|..."; save asks before overwriting. The
 // chosen path, or "" when cancelled.
 QString FileDialog(QWidget* owner, bool save, const QString& filter, const QString& folder, const QString& defaultName);
+// A line of text asked for, with text as the default; "" when cancelled.
+QString InputBox(QWidget* owner, const QString& prompt, const QString& title, const QString& text);
 // The chosen folder with a trailing separator, or "".
 QString BrowseFolder(const QString& start, const QString& prompt, QWidget* owner);
 

@@ -1,4 +1,4 @@
-#include "app/TimerList.h"
+#include "schedule/TimerList.h"
 
 #include <climits>
 #include <filesystem>
@@ -118,6 +118,7 @@ bool TimerList::InputTimer(const std::string& path) {
   }
   entries_ = std::move(read);
   modified_ = false;
+  ++version_;
   return true;
 }
 

@@ -1,4 +1,4 @@
-#include "app/TimerList.h"
+#include "schedule/TimerList.h"
 
 #include <signal.h>
 #include <sys/wait.h>

@@ -57,12 +57,19 @@ class TimerList {
   // Whether the program changed the list since it was read or written:
   // only then is the user's file written back.
   bool Modified() const { return modified_; }
-  void MarkModified() { modified_ = true; }
+  void MarkModified() {
+    modified_ = true;
+    ++version_;
+  }
+  // Counts the changes of the list (read from a file or edited), so a view
+  // knows when to draw it again.
+  uint64_t Version() const { return version_; }
 
  private:
   Log& log_;
   std::vector<TimerEntry> entries_;
   bool modified_ = false;
+  uint64_t version_ = 0;
 };
 
 // What identifies a version of a file on disk, to notice edits.

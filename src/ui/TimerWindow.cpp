@@ -1,0 +1,417 @@
+#include "ui/TimerWindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "common/Text.h"
+#include "ui/FrmGetDate.h"
+#include "ui/UiHelpers.h"
+
+namespace kavon::ui {
+namespace {
+
+constexpr int kColumns = 7;
+constexpr int kDefaultColumnTwips = 1200;
+constexpr int kScanWaitMs = 50;
+const QColor kActiveRow(255, 0, 0);
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+std::string ColumnKey(int column) { return "TabWidth_ListTimer_" + std::to_string(column + 1); }
+
+std::optional<Date> DateOf(const std::string& text) {
+  const auto v = ParseDateTimeText(text);
+  if (!v) return std::nullopt;
+  return v->date;
+}
+
+}  // namespace
+
+TimerWindow::TimerWindow(FrmMain& app, QWidget* parent)
+    : QWidget(parent, Qt::Window), app_(app),
+      editor_(
+          app.timers(), app.state().clock,
+          [&app] {
+            const Settings& s = app.settings();
+            const double rate = s.nFreq > 0 ? s.nFreq : 44100;
+            return TimerRules{s.HourAdjust, static_cast<double>(app.state().capture.MaxFrames()) / rate};
+          },
+          [&app] { return app.SaveTimerList(); }),
+      placement_(app.store(), "_Timer"), tpp_(TwipsPerPixel(this)) {
+  setWindowTitle(QStringLiteral("タイマー"));
+  setFont(MakeFont(UiFace(app.settings().AltFont), 9 * app.settings().SizeRate, false, tpp_));
+  editor_.SetScanWait(&app.state().TimerScanning, [this] {
+    if (editor_.waitedRounds() == 1) QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::processEvents();
+    QThread::msleep(kScanWaitMs);
+  });
+  auto* layout = new QVBoxLayout(this);
+  BuildMenu();
+  layout->setMenuBar(menuBar_);
+  auto* tools = new QWidget(this);
+  BuildTools(tools);
+  layout->addWidget(tools);
+  list_ = new UC_ListView(this);
+  list_->SetColumns({"Ch", "録音日", "曜日", "開始時刻", "録音時間", "備考", "ファイル名"}, 2);
+  QStringList channels;
+  for (int ch = 0; ch <= app.settings().NumRec; ++ch) channels << QString::number(ch + 1);
+  list_->SetEditable(0, channels);
+  for (int c = 1; c < kColumns; ++c) list_->SetEditable(c);
+  list_->setMinimumSize(600 / tpp_, 450 / tpp_);
+  layout->addWidget(list_, 1);
+  connect(list_, &UC_ListView::RowClicked, this, &TimerWindow::LoadSelected);
+  connect(list_, &UC_ListView::CellEdited, this, &TimerWindow::EditCell);
+  connect(list_, &UC_ListView::RowDropped, this, &TimerWindow::MoveRow);
+  resize(sizeHint().expandedTo(QSize(kColumns * kDefaultColumnTwips / tpp_ + 40, 420)));
+  ApplyDateRule();
+  ShowTimerList();
+}
+
+void TimerWindow::BuildMenu() {
+  menuBar_ = new QMenuBar(this);
+  QMenu* menu = menuBar_->addMenu(QStringLiteral("タイマー(&T)"));
+  connect(menu->addAction(QStringLiteral("開く(&O)")), &QAction::triggered, this, [this] { MenuTimer(0); });
+  connect(menu->addAction(QStringLiteral("保存(&S)")), &QAction::triggered, this, [this] { MenuTimer(1); });
+}
+
+QLineEdit* TimerWindow::Field(const QString& label, int widthChars, QWidget* parent, QHBoxLayout* row) {
+  row->addWidget(new QLabel(label, parent));
+  auto* edit = new QLineEdit(parent);
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(widthChars, '0')) + 12);
+  row->addWidget(edit);
+  connect(edit, &QLineEdit::textEdited, this, [this] { dirty_ = true; });
+  return edit;
+}
+
+void TimerWindow::BuildTools(QWidget* tools) {
+  auto* rows = new QVBoxLayout(tools);
+  rows->setContentsMargins(0, 0, 0, static_cast<int>(8 * app_.settings().SizeRate));
+  auto* first = new QHBoxLayout;
+  first->addWidget(new QLabel(QStringLiteral("Ch"), tools));
+  comboCh_ = new QComboBox(tools);
+  for (int ch = 0; ch <= app_.settings().NumRec; ++ch) comboCh_->addItem(QString::number(ch + 1));
+  comboCh_->setCurrentIndex(0);
+  connect(comboCh_, &QComboBox::activated, this, [this] { dirty_ = true; });
+  first->addWidget(comboCh_);
+  textTime_ = Field(QStringLiteral("開始時刻"), 8, tools, first);
+  textLength_ = Field(QStringLiteral("録音時間"), 8, tools, first);
+  textRef_ = Field(QStringLiteral("備考"), 12, tools, first);
+  textFileTitle_ = Field(QStringLiteral("ファイル名"), 14, tools, first);
+  for (QLineEdit* edit : {textTime_, textLength_}) {
+    connect(edit, &QLineEdit::textChanged, this, [edit](const QString& text) {
+      const QString ruled = Q(SixDigitRule(S(text)));
+      if (ruled != text) edit->setText(ruled);
+    });
+  }
+  auto* second = new QHBoxLayout;
+  checkDate_ = new QCheckBox(QStringLiteral("日付"), tools);
+  connect(checkDate_, &QCheckBox::clicked, this, [this] {
+    dirty_ = true;
+    ApplyDateRule();
+  });
+  second->addWidget(checkDate_);
+  textDate_ = new QLineEdit(tools);
+  textDate_->setPlaceholderText(QStringLiteral("yyyy/mm/dd"));
+  textDate_->setMinimumWidth(textDate_->fontMetrics().horizontalAdvance("0000/00/00") + 12);
+  connect(textDate_, &QLineEdit::textEdited, this, [this] { dirty_ = true; });
+  second->addWidget(textDate_);
+  dateButton_ = new QPushButton(QStringLiteral("…"), tools);
+  dateButton_->setToolTip(QStringLiteral("日付選択"));
+  dateButton_->setFixedWidth(dateButton_->fontMetrics().horizontalAdvance("……") + 8);
+  connect(dateButton_, &QPushButton::clicked, this, &TimerWindow::PickDateForField);
+  second->addWidget(dateButton_);
+  second->addSpacing(12);
+  for (int i = 0; i < 7; ++i) {
+    checkWD_[static_cast<size_t>(i)] = new QCheckBox(Q(DayOfWeekName(Date{}, i + 1, 1)), tools);
+    connect(checkWD_[static_cast<size_t>(i)], &QCheckBox::clicked, this, [this] { dirty_ = true; });
+    second->addWidget(checkWD_[static_cast<size_t>(i)]);
+  }
+  second->addStretch(1);
+  const char* const captions[] = {"追加", "上書き", "削除", "△", "▽"};
+  for (int i = 0; i < 5; ++i) {
+    auto* button = new QPushButton(QString::fromUtf8(captions[i]), tools);
+    if (i >= 3) button->setFixedWidth(button->fontMetrics().horizontalAdvance("△") + 24);
+    connect(button, &QPushButton::clicked, this, [this, i] { ButtonClick(i); });
+    buttons_[static_cast<size_t>(i)] = button;
+    second->addWidget(button);
+  }
+  rows->addLayout(first);
+  rows->addLayout(second);
+}
+
+void TimerWindow::ShowWindow() {
+  app_.state().timerWindowShown = 1;
+  show();
+  raise();
+  activateWindow();
+  ShowTimerList();
+}
+
+void TimerWindow::closeEvent(QCloseEvent* event) {
+  // The close box hides: the window lives as long as the program.
+  event->ignore();
+  hide();
+  app_.state().timerWindowShown = 0;
+}
+
+TimerFields TimerWindow::Fields() const {
+  TimerFields f;
+  f.ch = comboCh_->currentIndex();
+  f.startTime = S(textTime_->text().trimmed());
+  f.length = S(textLength_->text().trimmed());
+  f.ref = S(textRef_->text());
+  f.fileTitle = S(textFileTitle_->text());
+  f.useDate = checkDate_->isChecked();
+  f.date = S(textDate_->text().trimmed());
+  for (int i = 0; i < 7; ++i) {
+    if (checkWD_[static_cast<size_t>(i)]->isChecked()) f.weekMask |= 1 << i;
+  }
+  return f;
+}
+
+void TimerWindow::ShowFields(const TimerFields& f) {
+  comboCh_->setCurrentIndex(f.ch);
+  for (int i = 0; i < 7; ++i) checkWD_[static_cast<size_t>(i)]->setChecked((f.weekMask >> i & 1) != 0);
+  checkDate_->setChecked(f.useDate);
+  ApplyDateRule();
+  textDate_->setText(Q(f.date));
+  textTime_->setText(Q(f.startTime));
+  textLength_->setText(Q(f.length));
+  textRef_->setText(Q(f.ref));
+  textFileTitle_->setText(Q(f.fileTitle));
+  dirty_ = false;
+}
+
+void TimerWindow::ApplyDateRule() {
+  const bool date = checkDate_->isChecked();
+  for (QCheckBox* box : checkWD_) box->setEnabled(!date);
+  textDate_->setEnabled(date);
+  dateButton_->setEnabled(date);
+}
+
+void TimerWindow::ShowTimerList() {
+  const int selected = list_->SelectedRow();
+  const std::string selectedKey = selected >= 0 && selected < static_cast<int>(shownKeys_.size())
+                                      ? shownKeys_[static_cast<size_t>(selected)]
+                                      : std::string();
+  const auto& entries = app_.timers().entries();
+  list_->clear();
+  shownKeys_.clear();
+  shownActive_.clear();
+  int reselect = -1;
+  for (const TimerEntry& e : entries) {
+    QStringList texts;
+    for (const std::string& t : TimerRowTexts(e)) texts << Q(t);
+    const int row = list_->AddRow(texts);
+    list_->SetHidden(row, 0, e.WeekMask);
+    list_->SetHidden(row, 1, e.Active);
+    if (e.Active != 0) list_->SetRowColor(row, kActiveRow);
+    shownKeys_.push_back(EntryKey(e));
+    shownActive_.push_back(e.Active);
+    if (reselect < 0 && !selectedKey.empty() && shownKeys_.back() == selectedKey) reselect = row;
+  }
+  shownVersion_ = app_.timers().Version();
+  list_->SelectRow(reselect);
+}
+
+void TimerWindow::DispActiveTimer() {
+  if (!isVisible() || asking_) return;
+  if (app_.timers().Version() != shownVersion_) {
+    ExternalChange();
+    return;
+  }
+  const auto& entries = app_.timers().entries();
+  for (size_t i = 0; i < entries.size() && i < shownActive_.size(); ++i) {
+    if (entries[i].Active != shownActive_[i]) {
+      ShowTimerList();
+      return;
+    }
+  }
+}
+
+void TimerWindow::ExternalChange() {
+  ShowTimerList();
+  if (!dirty_) return;
+  // The list under the fields changed (timer.txt was edited and read
+  // again); what the user typed stays unless they let it go.
+  asking_ = true;
+  const int answer = MsgBoxCentered(
+      this, QStringLiteral("タイマーファイルが変更されたため読み直しました。入力中の内容を残しますか？"),
+      kMbYesNo | kMbIconQuestion, {});
+  asking_ = false;
+  if (answer != kIdNo) return;
+  LoadSelected(list_->SelectedRow());
+  dirty_ = false;
+}
+
+void TimerWindow::LoadSelected(int row) {
+  const auto& entries = app_.timers().entries();
+  if (row < 0 || row >= static_cast<int>(entries.size())) return;
+  ShowFields(FieldsOf(entries[static_cast<size_t>(row)], comboCh_->count()));
+}
+
+void TimerWindow::PickDateForField() {
+  const int dayStart = app_.settings().HourAdjust;
+  const std::optional<Date> today = DateOf(NowText(app_.state().clock, dayStart, 0, 0, 1));
+  const std::optional<Date> typed = IsDateText(S(textDate_->text())) ? DateOf(S(textDate_->text())) : std::nullopt;
+  const Date start = typed ? *typed : today.value_or(Date{});
+  const std::optional<Date> picked = PickDate(this, start, today.value_or(Date{}), app_.settings().SizeRate);
+  if (!picked) return;
+  textDate_->setText(Q(DateText(*picked)));
+  dirty_ = true;
+}
+
+bool TimerWindow::Tell(const FrmTimer::Outcome& outcome) {
+  AfterWait();
+  if (!outcome.ok) {
+    if (!outcome.message.empty()) MsgBoxCentered(this, Q(outcome.message), kMbIconCritical, {});
+    return false;
+  }
+  if (outcome.saveFailed) {
+    MsgBoxCentered(this, QStringLiteral("タイマーファイルを保存できません（変更は有効です。ログを参照してください）"),
+                   kMbIconCritical, {});
+  } else if (!outcome.message.empty()) {
+    MsgBoxCentered(this, Q(outcome.message), kMbIconInformation, {});
+  }
+  return true;
+}
+
+void TimerWindow::AfterWait() {
+  if (editor_.waitedRounds() > 0 && QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
+
+void TimerWindow::ButtonClick(int index) {
+  if (comboCh_->currentIndex() < 0) comboCh_->setCurrentIndex(0);
+  const int row = list_->SelectedRow();
+  switch (index) {
+    case 0: {
+      const FrmTimer::Outcome outcome = editor_.Add(Fields());
+      if (outcome.ok) {
+        ShowTimerList();
+        list_->SelectRow(list_->RowCount() - 1);
+        dirty_ = false;
+      }
+      Tell(outcome);
+      return;
+    }
+    case 1: {
+      if (row < 0) return;
+      const FrmTimer::Outcome outcome = editor_.Change(row, Fields());
+      if (outcome.ok) {
+        ShowTimerList();
+        dirty_ = false;
+      }
+      Tell(outcome);
+      return;
+    }
+    case 2: {
+      if (row < 0 || row >= static_cast<int>(shownKeys_.size())) return;
+      const std::string key = shownKeys_[static_cast<size_t>(row)];
+      if (MsgBoxCentered(this, QStringLiteral("選択されたタイマーを削除しますか？"), kMbYesNo | kMbIconQuestion, {}) ==
+          kIdNo) {
+        return;
+      }
+      const FrmTimer::Outcome outcome = editor_.Delete(row, key);
+      ShowTimerList();
+      Tell(outcome);
+      return;
+    }
+    case 3:
+    case 4:
+      if (row >= 0) MoveRow(row, index == 3 ? row - 1 : row + 1);
+      return;
+    default:
+      return;
+  }
+}
+
+void TimerWindow::MoveRow(int from, int to) {
+  FrmTimer::Outcome outcome;
+  const int now = editor_.Move(from, to, &outcome);
+  ShowTimerList();
+  list_->SelectRow(now);
+  if (outcome.saveFailed) Tell(outcome);
+  AfterWait();
+}
+
+void TimerWindow::EditCell(int row, int column, const QString& text) {
+  const auto& entries = app_.timers().entries();
+  if (row < 0 || row >= static_cast<int>(entries.size())) return;
+  TimerFields f = FieldsOf(entries[static_cast<size_t>(row)], comboCh_->count());
+  const std::string value = S(text.trimmed());
+  switch (column) {
+    case 0: f.ch = text.toInt() - 1; break;
+    case 1:
+      f.useDate = true;
+      f.weekMask = 0;
+      f.date = value;
+      break;
+    case 2:
+      f.useDate = false;
+      f.weekMask = WeekMaskFromText(value);
+      break;
+    case 3: f.startTime = SixDigitRule(value); break;
+    case 4: f.length = SixDigitRule(value); break;
+    case 5: f.ref = S(text); break;
+    case 6: f.fileTitle = S(text); break;
+    default: return;
+  }
+  // The same checks as 上書き; a refused edit leaves the row as it was.
+  const FrmTimer::Outcome outcome = editor_.Change(row, f);
+  ShowTimerList();
+  list_->SelectRow(row);
+  if (!outcome.ok || outcome.saveFailed) Tell(outcome);
+  AfterWait();
+}
+
+void TimerWindow::MenuTimer(int index) {
+  if (dialogOpen_) return;
+  dialogOpen_ = true;
+  const QString path = FileDialog(this, index == 1, QStringLiteral("タイマーリスト|*.lst"),
+                                  Q(app_.state().paths.programFolder), {});
+  dialogOpen_ = false;
+  if (path.isEmpty()) return;
+  if (index == 1) {
+    Tell(editor_.SaveAs(S(path)));
+    return;
+  }
+  const FrmTimer::Outcome outcome = editor_.Open(S(path));
+  ShowTimerList();
+  Tell(outcome);
+}
+
+void TimerWindow::RestoreLayout() {
+  SettingsStore& store = app_.store();
+  SettingsBatch batch(store);
+  columnsRead_.clear();
+  for (int c = 0; c < kColumns; ++c) {
+    columnsRead_.push_back(store.ReadSetting(ColumnKey(c), std::to_string(kDefaultColumnTwips)));
+    const auto twips = ParseInteger(columnsRead_.back(), 1, 100000);
+    list_->setColumnWidth(c, static_cast<int>(twips.value_or(kDefaultColumnTwips) / tpp_));
+  }
+  placement_.Restore(this, true);
+}
+
+void TimerWindow::SaveLayout() {
+  SettingsStore& store = app_.store();
+  SettingsBatch batch(store);
+  for (int c = 0; c < kColumns; ++c) {
+    const std::string now = std::to_string(list_->columnWidth(c) * tpp_);
+    if (static_cast<size_t>(c) < columnsRead_.size() && columnsRead_[static_cast<size_t>(c)] == now) continue;
+    store.WriteSetting(ColumnKey(c), now);
+  }
+  placement_.Save(this);
+}
+
+}  // namespace kavon::ui
