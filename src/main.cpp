@@ -71,6 +71,7 @@ constexpr const char* kUsage =
     "  --home DIR    keep settings, timer list, logs and lock under DIR\n"
     "  --headless    run without a window until SIGINT or SIGTERM\n"
     "  --screenshot FILE  run the window for about two seconds, save it as a PNG and exit\n"
+    "                     (an open timer editor as FILE-timer.png beside it)\n"
     "  --audio KIND  wave input: alsa (default) or sim (simulated devices)\n"
     "  --list-devices  print the input devices (number, tab, name) and exit\n"
     "  --record-test SECONDS  record channel 1 for SECONDS, print the file and exit\n"

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "ui/MainWindow.h"
+#include "ui/TimerWindow.h"
 #include "ui/UiHelpers.h"
 
 namespace kavon::ui {
@@ -12,6 +13,13 @@ namespace {
 
 constexpr int kScreenshotDelayMs = 2000;
 constexpr const char* kDesktopId = "net.tarvelin.kavon";
+
+std::string TimerShotPath(const std::string& path) {
+  const auto dot = path.rfind('.');
+  const auto slash = path.find_last_of("/\\");
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return hasExtension ? path.substr(0, dot) + "-timer" + path.substr(dot) : path + "-timer";
+}
 
 }  // namespace
 
@@ -36,6 +44,14 @@ int RunGui(int& argc, char** argv, FrmMain& app, const GuiOptions& options) {
       if (!window.grab().save(QString::fromStdString(options.screenshot), "PNG")) {
         std::cerr << "kavon: cannot save the screenshot " << options.screenshot << "\n";
         rc = 1;
+      }
+      // An open timer editor is pictured beside: name-timer.png.
+      if (window.Timers()->isVisible()) {
+        const std::string path = TimerShotPath(options.screenshot);
+        if (!window.Timers()->grab().save(QString::fromStdString(path), "PNG")) {
+          std::cerr << "kavon: cannot save the screenshot " << path << "\n";
+          rc = 1;
+        }
       }
       window.CloseWithoutAsking();
     });

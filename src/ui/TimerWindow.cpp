@@ -123,7 +123,7 @@ void TimerWindow::BuildTools(QWidget* tools) {
   second->addWidget(checkDate_);
   textDate_ = new QLineEdit(tools);
   textDate_->setPlaceholderText(QStringLiteral("yyyy/mm/dd"));
-  textDate_->setMinimumWidth(textDate_->fontMetrics().horizontalAdvance("0000/00/00") + 12);
+  textDate_->setMinimumWidth(textDate_->fontMetrics().horizontalAdvance("yyyy/mm/dd") + 16);
   connect(textDate_, &QLineEdit::textEdited, this, [this] { dirty_ = true; });
   second->addWidget(textDate_);
   dateButton_ = new QPushButton(QStringLiteral("…"), tools);
@@ -395,10 +395,15 @@ void TimerWindow::RestoreLayout() {
   SettingsStore& store = app_.store();
   SettingsBatch batch(store);
   columnsRead_.clear();
+  // By default a column is wide enough for what it usually holds.
+  const char* const samples[kColumns] = {"00", "0000/00/00", "日月火水木金土", "00:00:00", "00:00:00",
+                                         "備考備考備考", "ファイル名ファイル名"};
   for (int c = 0; c < kColumns; ++c) {
-    columnsRead_.push_back(store.ReadSetting(ColumnKey(c), std::to_string(kDefaultColumnTwips)));
+    const int fits = (list_->fontMetrics().horizontalAdvance(QString::fromUtf8(samples[c])) + 16) * tpp_;
+    const int fallback = std::max(kDefaultColumnTwips, fits);
+    columnsRead_.push_back(store.ReadSetting(ColumnKey(c), std::to_string(fallback)));
     const auto twips = ParseInteger(columnsRead_.back(), 1, 100000);
-    list_->setColumnWidth(c, static_cast<int>(twips.value_or(kDefaultColumnTwips) / tpp_));
+    list_->setColumnWidth(c, static_cast<int>(twips.value_or(fallback) / tpp_));
   }
   placement_.Restore(this, true);
 }

@@ -34,7 +34,10 @@ class ListEditDelegate : public QStyledItemDelegate {
     if (auto* combo = qobject_cast<QComboBox*>(editor)) text = combo->currentText();
     if (auto* line = qobject_cast<QLineEdit*>(editor)) text = line->text();
     if (text == index.data().toString()) return;
-    emit view_->CellEdited(index.row(), index.column(), text);
+    // Reported after the editor has closed: the owner may redraw every row.
+    QMetaObject::invokeMethod(
+        view_, [view = view_, row = index.row(), column = index.column(), text] { emit view->CellEdited(row, column, text); },
+        Qt::QueuedConnection);
   }
 
  private:

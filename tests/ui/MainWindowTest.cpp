@@ -1,64 +1,19 @@
-// The main window over the whole application with simulated devices and a
-// fake clock, under QT_QPA_PLATFORM=offscreen unless a platform is set (the
-// test run also runs these once under a real X server).
+// The main window and the settings dialog.
 #include "ui/MainWindow.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
-#include <cstdlib>
 
-#include "app/AppFixture.h"
 #include "ui/ConfDialog.h"
-#include "ui/UiHelpers.h"
+#include "ui/WindowFixture.h"
 
 namespace kavon {
 namespace {
 
-using test::AppFixture;
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-    ui::InstallFontSubstitutions();
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  QApplication* app_ = nullptr;
-};
-const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// The window over a loaded application; ticks move the fake clock.
-struct WindowFixture : AppFixture {
-  std::unique_ptr<ui::MainWindow> window;
-  explicit WindowFixture(const std::string& ini) : AppFixture(ini) {
-    Load();
-    window = std::make_unique<ui::MainWindow>(*app);
-    window->resize(900, window->sizeHint().height());
-    window->show();
-  }
-  ~WindowFixture() {
-    ui::SetBoxAnswer({});
-    ui::SetFileAnswer({});
-  }
-  void Ticks(int n) {
-    for (int i = 0; i < n; ++i) {
-      clock.AdvanceMs(100);
-      window->TickOnce();
-    }
-  }
-};
+using test::WindowFixture;
 
 TEST(MainWindow, RowsPerChannelAndClicksThatRecord) {
   WindowFixture one("NumRec=0\n");
