@@ -21,8 +21,10 @@
 #include "platform/InstanceLock.h"
 #include "platform/linux/AlsaWaveIn.h"
 #include "platform/linux/IniFile.h"
+#include "platform/linux/Hidraw.h"
 #include "platform/linux/LinuxClock.h"
 #include "platform/linux/TermiosSerial.h"
+#include "platform/sim/SimHid.h"
 #include "platform/sim/SimWaveIn.h"
 #include "ui/GuiRunner.h"
 
@@ -56,6 +58,7 @@ void SetUpSignals() {
 struct Options {
   std::string home;
   std::string audio = "alsa";
+  std::string hid = "hidraw";
   bool headless = false;
   std::string screenshot;  // --screenshot FILE
   bool version = false;
@@ -73,6 +76,7 @@ constexpr const char* kUsage =
     "  --screenshot FILE  run the window for about two seconds, save it as a PNG and exit\n"
     "                     (an open timer editor as FILE-timer.png beside it)\n"
     "  --audio KIND  wave input: alsa (default) or sim (simulated devices)\n"
+    "  --hid KIND    HID control box: hidraw (default) or sim (a simulated box, quiet)\n"
     "  --list-devices  print the input devices (number, tab, name) and exit\n"
     "  --record-test SECONDS  record channel 1 for SECONDS, print the file and exit\n"
     "  ctl REQUEST   ask the running kavon (same --home): status [--json], start N,\n"
@@ -113,6 +117,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
         return false;
       }
       o.audio = *v;
+    } else if (IsOption(a, "--hid")) {
+      const auto v = OptionValue(args, i, "--hid");
+      if (!v) return false;
+      if (*v != "sim" && *v != "hidraw") {
+        std::cerr << "kavon: unknown HID back end '" << *v << "' (hidraw or sim)\n";
+        return false;
+      }
+      o.hid = *v;
     } else if (a == "--list-devices") {
       o.listDevices = true;
     } else if (IsOption(a, "--record-test")) {
@@ -158,6 +170,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
     }
   }
   return true;
+}
+
+// The simulated back end has a quiet box for every product ID the settings
+// offer.
+std::unique_ptr<kavon::platform::HidSystem> MakeHidSystem(const std::string& kind) {
+  if (kind != "sim") return std::make_unique<kavon::platform::HidrawSystem>();
+  auto sim = std::make_unique<kavon::platform::SimHidSystem>();
+  for (uint16_t product = 1; product <= 8; ++product) sim->AddBox(kavon::C_HID::BoxVendorID, product);
+  return sim;
 }
 
 bool HasDisplay() {
@@ -296,6 +317,8 @@ int main(int argc, char** argv) {
   kavon::FrmMain app(paths, clock, settingsBackend, *wave);
   kavon::platform::LinuxSerialSystem serialPorts;
   app.SetSerialSystem(&serialPorts);
+  std::unique_ptr<kavon::platform::HidSystem> hidDevices = MakeHidSystem(options.hid);
+  app.SetHidSystem(hidDevices.get());
   auto control = kavon::platform::MakeControlServer();
   if (options.recordTest == 0) {
     if (const std::string why = control->Listen(paths.socketFile); !why.empty()) {

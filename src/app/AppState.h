@@ -66,6 +66,8 @@ struct AppState {
   Lang lang;
   // A control port that went away, shown by the window until it is back.
   std::string serialProblem;
+  // Likewise for the HID box: missing, unplugged or not answering.
+  std::string hidProblem;
   bool toldClockRight = false;
 
   int NumRec() const { return settings.NumRec; }

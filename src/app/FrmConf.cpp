@@ -212,6 +212,7 @@ std::vector<Refusal> FrmConf::Ok(const ConfValues& v) {
     }
   }
   app_.InitSerial();
+  app_.InitHID();
   return {};
 }
 

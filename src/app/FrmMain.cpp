@@ -110,6 +110,7 @@ void FrmMain::Load() {
     ReportUnfireable();
   });
   Guarded("Load", [&] { InitSerial(); });
+  Guarded("Load", [&] { InitHID(); });
   Guarded("Load", [&] {
     for (int ch = 0; ch <= app_.settings.NumRec; ++ch) rec_.SetLamp(ch, 0, 0);
   });
@@ -187,6 +188,17 @@ int FrmMain::InitSerial() {
   }
   app_.serial = serialControl_.get();
   return 1;
+}
+
+int FrmMain::InitHID() {
+  if (!hidSystem_) return 0;
+  if (app_.hid == hidControl_.get()) app_.hid = nullptr;
+  if (hidControl_) hidControl_->Close();
+  hidControl_ = std::make_unique<HidControl>(app_, *hidSystem_);
+  const int open = hidControl_->InitHID();
+  // Not found, the box is still looked for: plugged in later, it works.
+  if (app_.settings.USBHIDID != 0) app_.hid = hidControl_.get();
+  return open;
 }
 
 void FrmMain::SetControlDevices(ControlDevice* serial, ControlDevice* hid) {
@@ -305,6 +317,9 @@ void FrmMain::Unload() {
     if (serialControl_) serialControl_->Close();
   });
   Guarded("Unload", [&] { LampsOffAtExit(app_.hid); });
+  Guarded("Unload", [&] {
+    if (hidControl_) hidControl_->Close();
+  });
   app_.log.WriteLog("****終了****");
 }
 

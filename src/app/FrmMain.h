@@ -9,6 +9,7 @@
 #include "app/AppState.h"
 #include "app/MainTick.h"
 #include "app/RecordingControl.h"
+#include "app/HidControl.h"
 #include "app/SerialControl.h"
 #include "audio/DiskWriter.h"
 #include "platform/ControlSocket.h"
@@ -57,6 +58,11 @@ class FrmMain {
   void SetControlServer(platform::ControlServer* server) { controlServer_ = server; }
   // (Re)opens the serial control box from the settings; 1 when open.
   int InitSerial();
+  // The machine's HID devices: with them, startup opens the HID control
+  // box of the settings (USBHIDID). Before Load.
+  void SetHidSystem(platform::HidSystem* system) { hidSystem_ = system; }
+  // (Re)opens the HID control box from the settings; 1 when open.
+  int InitHID();
   // The detection check boxes of a channel's row.
   void SetMuonStart(int ch, int on);
   void SetMuonStop(int ch, int on);
@@ -96,6 +102,8 @@ class FrmMain {
   platform::SerialSystem* serialSystem_ = nullptr;
   platform::ControlServer* controlServer_ = nullptr;
   std::unique_ptr<SerialControl> serialControl_;
+  platform::HidSystem* hidSystem_ = nullptr;
+  std::unique_ptr<HidControl> hidControl_;
   RecordingControl rec_;
   MainTick tick_;
   Settings loaded_;  // as read at startup

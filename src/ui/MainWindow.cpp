@@ -201,8 +201,9 @@ void MainWindow::UpdateStatus() {
   }
   const QString free = FreeSpaceText(app_, lang_);
   if (!free.isEmpty()) parts << free.toHtmlEscaped();
-  const std::string& serial = app_.state().serialProblem;
-  if (!serial.empty()) parts << "<span style='color:#ff8a80'>" + Q(serial).toHtmlEscaped() + "</span>";
+  for (const std::string& problem : {app_.state().serialProblem, app_.state().hidProblem}) {
+    if (!problem.empty()) parts << "<span style='color:#ff8a80'>" + Q(problem).toHtmlEscaped() + "</span>";
+  }
   status_->setText(parts.join("&nbsp;&nbsp;&nbsp;&nbsp;"));
 }
 

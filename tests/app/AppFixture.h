@@ -38,6 +38,7 @@ struct AppFixture {
   ScriptedBox hid;
   ScriptedBox serial;
   bool writerThread = false;
+  platform::HidSystem* hidSystem = nullptr;  // HID devices for startup to search
 
   // ini: lines of the [conf] section, "$HOME" standing for the temporary
   // folder; devices: the simulated inputs.
@@ -58,6 +59,7 @@ struct AppFixture {
     // writer thread has tests of its own.
     app->UseWriterThread(writerThread);
     if (withBoxes) app->SetControlDevices(&serial, &hid);
+    app->SetHidSystem(hidSystem);
     app->Load();
   }
 

@@ -1,0 +1,104 @@
+#include "app/HidControl.h"
+
+namespace kavon {
+namespace {
+
+constexpr double kLookAgainSeconds = 1.0;
+constexpr int kFailuresBeforeBackOff = 3;
+constexpr double kBackOffSeconds = 5.0;
+constexpr int kSyncMode = 1;  // each inquiry waits for its answer, up to the time-out
+
+}  // namespace
+
+HidControl::HidControl(AppState& app, platform::HidSystem& system)
+    : app_(app), hid_(system, app.clock, app.log) {}
+
+int HidControl::InitHID() {
+  Close();
+  if (ProductId() == 0) return 0;
+  if (hid_.HidInit(C_HID::kModeBox, ProductId(), kSyncMode) == 1) {
+    app_.log.WriteLog("HID " + hid_.HIDFilename());
+    return 1;
+  }
+  app_.messages.push_back("tarvelinHID not found");
+  std::string why = "tarvelinHID not found";
+  if (!hid_.OpenError().empty()) {
+    why += " " + hid_.OpenError();
+    if (hid_.OpenError().find("Permission denied") != std::string::npos) {
+      why += " udev の規則（data/udev/70-kavon-hid.rules）を入れてください";
+    }
+  }
+  app_.log.WriteLog(why, 1);
+  // Plugged in later, it is found by the tick.
+  missing_ = true;
+  lastAttempt_ = app_.clock.SteadySeconds();
+  app_.hidProblem = "HID 未接続";
+  return 0;
+}
+
+void HidControl::Close() {
+  hid_.HidClose();
+  missing_ = false;
+  failures_ = 0;
+  app_.hidProblem.clear();
+}
+
+void HidControl::MarkLost() {
+  app_.log.WriteLog("HID 切断 " + hid_.HIDFilename(), 1);
+  hid_.HidClose();
+  missing_ = true;
+  failures_ = 0;
+  lastAttempt_ = app_.clock.SteadySeconds();
+  app_.hidProblem = "HID 切断";
+}
+
+bool HidControl::Available() {
+  if (!missing_) return hid_.IsOpen();
+  const double now = app_.clock.SteadySeconds();
+  if (now - lastAttempt_ < kLookAgainSeconds) return false;
+  lastAttempt_ = now;
+  if (hid_.HidInit(C_HID::kModeBox, ProductId(), kSyncMode) != 1) return false;
+  missing_ = false;
+  app_.hidProblem.clear();
+  app_.log.WriteLog("HID 接続 " + hid_.HIDFilename());
+  return true;
+}
+
+void HidControl::CountFailure(double now) {
+  if (++failures_ == kFailuresBeforeBackOff) {
+    app_.log.WriteLog("HID 応答なし（" + std::to_string(static_cast<int>(kBackOffSeconds)) + "秒ごとに確認） " +
+                          hid_.HIDFilename(),
+                      1);
+    app_.hidProblem = "HID 応答なし";
+  }
+  if (failures_ >= kFailuresBeforeBackOff) nextPoll_ = now + kBackOffSeconds;
+}
+
+int HidControl::ReadCode() {
+  if (!Available()) return 0;
+  const double now = app_.clock.SteadySeconds();
+  if (failures_ >= kFailuresBeforeBackOff && now < nextPoll_) return 0;
+  const int value = hid_.VantRead();
+  if (hid_.Lost()) {
+    MarkLost();
+    return 0;
+  }
+  if (value < 0) {
+    CountFailure(now);
+    return 0;
+  }
+  if (failures_ >= kFailuresBeforeBackOff) {
+    app_.log.WriteLog("HID 応答回復 " + hid_.HIDFilename());
+    app_.hidProblem.clear();
+  }
+  failures_ = 0;
+  return value;
+}
+
+void HidControl::WriteLamp(int code) {
+  if (!Available()) return;
+  hid_.VantWrite(code, 0);
+  if (hid_.Lost()) MarkLost();
+}
+
+}  // namespace kavon

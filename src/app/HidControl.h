@@ -1,0 +1,42 @@
+#pragma once
+// The USB HID control box as the tick sees it: each tick asks port 0 for
+// an event code, and lamp codes go to it as reports. A box that is not
+// there, or goes away, is looked for again at most once a second (by its
+// IDs: the node's name changes on replug). A box that stops answering is
+// asked only every few seconds, so a dead box never holds up every tick.
+#include <string>
+
+#include "app/AppState.h"
+#include "devices/C_HID.h"
+
+namespace kavon {
+
+class HidControl : public ControlDevice {
+ public:
+  HidControl(AppState& app, platform::HidSystem& system);
+
+  // Opens the box of the setting USBHIDID (0: none, nothing said). 1 when
+  // open; 0 with "tarvelinHID not found" for the user when not.
+  int InitHID();
+  void Close();
+  bool IsOpen() const { return hid_.IsOpen(); }
+
+  int ReadCode() override;
+  void WriteLamp(int code) override;
+
+ private:
+  int ProductId() const { return app_.settings.USBHIDID; }
+  // False while the box is missing; looks for it again once a second.
+  bool Available();
+  void MarkLost();
+  void CountFailure(double now);
+
+  AppState& app_;
+  C_HID hid_;
+  bool missing_ = false;
+  double lastAttempt_ = 0;  // steady seconds
+  int failures_ = 0;        // exchanges failed in a row
+  double nextPoll_ = 0;     // while failing: the next exchange, steady seconds
+};
+
+}  // namespace kavon

@@ -1,0 +1,20 @@
+#pragma once
+// What a HID report descriptor says about report lengths: the longest
+// input and output report, counted as the Windows HID layer does (one byte
+// for the report ID included, also when the device has none), whether the
+// reports are numbered, and the usage of the first top-level collection.
+#include <cstddef>
+#include <cstdint>
+
+namespace kavon::platform {
+
+struct HidReportLayout {
+  int inputLength = 0;
+  int outputLength = 0;
+  bool numbered = false;
+  uint32_t usage = 0;  // usage page << 16 | usage
+};
+
+HidReportLayout ParseReportDescriptor(const uint8_t* data, size_t size);
+
+}  // namespace kavon::platform

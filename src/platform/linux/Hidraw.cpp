@@ -1,0 +1,149 @@
+#include "platform/linux/Hidraw.h"
+
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/linux/HidDescriptor.h"
+
+namespace kavon::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// "HID_ID=0003:00001209:00000001": bus, vendor, product in hex.
+bool ParseHidId(const std::string& uevent, uint16_t& vendor, uint16_t& product) {
+  std::istringstream lines(uevent);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("HID_ID=", 0) != 0) continue;
+    unsigned bus = 0;
+    unsigned long v = 0, p = 0;
+    if (std::sscanf(line.c_str() + 7, "%x:%lx:%lx", &bus, &v, &p) != 3) return false;
+    vendor = static_cast<uint16_t>(v);
+    product = static_cast<uint16_t>(p);
+    return true;
+  }
+  return false;
+}
+
+bool IsGone(int error) { return error == ENODEV || error == EIO || error == ESHUTDOWN || error == EPIPE; }
+
+class HidrawDevice : public HidDevice {
+ public:
+  HidrawDevice(int fd, const HidDeviceInfo& info, bool numbered) : fd_(fd), info_(info), numbered_(numbered) {}
+  ~HidrawDevice() override { ::close(fd_); }
+
+  HidStatus Write(const std::vector<uint8_t>& report) override {
+    const ssize_t n = ::write(fd_, report.data(), report.size());
+    if (n == static_cast<ssize_t>(report.size())) return HidStatus::Done;
+    return Fail(n < 0 ? errno : 0, n);
+  }
+
+  HidStatus Read(std::vector<uint8_t>& report, int waitMs) override {
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, std::max(waitMs, 0));
+    if (ready < 0) return errno == EINTR ? HidStatus::Pending : Fail(errno, -1);
+    if (ready == 0) return HidStatus::Pending;
+    if ((p.revents & POLLIN) == 0) {
+      error_ = "hung up";
+      return HidStatus::Gone;
+    }
+    // Unnumbered reports arrive without the report ID: 0 goes in front.
+    const size_t offset = numbered_ ? 0 : 1;
+    report.assign(static_cast<size_t>(std::max(info_.inputLength, 1)), 0);
+    const ssize_t n = ::read(fd_, report.data() + offset, report.size() - offset);
+    if (n < 0) return errno == EAGAIN || errno == EINTR ? HidStatus::Pending : Fail(errno, -1);
+    if (n == 0) {
+      error_ = "end of file";
+      return HidStatus::Gone;
+    }
+    report.resize(offset + static_cast<size_t>(n));
+    return HidStatus::Done;
+  }
+
+  std::string Error() const override { return error_; }
+
+ private:
+  HidStatus Fail(int error, ssize_t moved) {
+    error_ = error != 0 ? std::strerror(error) : "short transfer " + std::to_string(moved);
+    return IsGone(error) ? HidStatus::Gone : HidStatus::Failed;
+  }
+
+  int fd_;
+  HidDeviceInfo info_;
+  bool numbered_;
+  std::string error_;
+};
+
+}  // namespace
+
+std::vector<HidDeviceInfo> HidrawSystem::List() {
+  std::vector<HidDeviceInfo> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(classFolder_, ec)) {
+    const fs::path device = entry.path() / "device";
+    HidDeviceInfo info;
+    if (!ParseHidId(ReadFile(device / "uevent"), info.vendorId, info.productId)) continue;
+    const std::string descriptor = ReadFile(device / "report_descriptor");
+    const HidReportLayout layout =
+        ParseReportDescriptor(reinterpret_cast<const uint8_t*>(descriptor.data()), descriptor.size());
+    info.inputLength = layout.inputLength;
+    info.outputLength = layout.outputLength;
+    info.usage = layout.usage;
+    info.path = (fs::path(deviceFolder_) / entry.path().filename()).string();
+    found.push_back(info);
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  return found;
+}
+
+std::unique_ptr<HidDevice> HidrawSystem::Open(const HidDeviceInfo& info, std::string& reason) {
+  int fd = ::open(info.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) fd = ::open(info.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return nullptr;
+  }
+  // The node may have been replugged as another device since the listing:
+  // the kernel's own IDs (signed 16-bit fields) must still agree.
+  hidraw_devinfo raw{};
+  if (::ioctl(fd, HIDIOCGRAWINFO, &raw) == 0 &&
+      (static_cast<uint16_t>(raw.vendor) != info.vendorId || static_cast<uint16_t>(raw.product) != info.productId)) {
+    ::close(fd);
+    reason = "another device";
+    return nullptr;
+  }
+  // Whether reports are numbered, from the node's own descriptor when the
+  // kernel gives it, else from the listing.
+  bool numbered = false;
+  int size = 0;
+  hidraw_report_descriptor rd{};
+  if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size > 0 && size <= HID_MAX_DESCRIPTOR_SIZE) {
+    rd.size = static_cast<uint32_t>(size);
+    if (::ioctl(fd, HIDIOCGRDESC, &rd) == 0) numbered = ParseReportDescriptor(rd.value, rd.size).numbered;
+  } else {
+    const std::string descriptor = ReadFile(fs::path(classFolder_) / fs::path(info.path).filename() / "device" /
+                                            "report_descriptor");
+    numbered = ParseReportDescriptor(reinterpret_cast<const uint8_t*>(descriptor.data()), descriptor.size()).numbered;
+  }
+  return std::make_unique<HidrawDevice>(fd, info, numbered);
+}
+
+}  // namespace kavon::platform

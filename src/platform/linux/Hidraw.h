@@ -1,0 +1,25 @@
+#pragma once
+// HID devices on Linux through hidraw. The devices are listed from sysfs
+// (IDs from the uevent's HID_ID, report lengths from the report
+// descriptor), so a node is matched by what it is, not by its name, which
+// changes on replug. Both folders are parameters: tests list a fake tree.
+#include <string>
+
+#include "platform/Hid.h"
+
+namespace kavon::platform {
+
+class HidrawSystem : public HidSystem {
+ public:
+  explicit HidrawSystem(std::string classFolder = "/sys/class/hidraw", std::string deviceFolder = "/dev")
+      : classFolder_(std::move(classFolder)), deviceFolder_(std::move(deviceFolder)) {}
+
+  std::vector<HidDeviceInfo> List() override;
+  std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info, std::string& reason) override;
+
+ private:
+  std::string classFolder_;
+  std::string deviceFolder_;
+};
+
+}  // namespace kavon::platform

@@ -1,0 +1,100 @@
+#include "platform/sim/SimHid.h"
+
+namespace kavon::platform {
+namespace {
+
+constexpr uint8_t kEventInquiry = 0;
+constexpr uint8_t kStatusInquiry = 255;
+constexpr uint8_t kNothing = 255;
+
+class SimHidDevice : public HidDevice {
+ public:
+  SimHidDevice(std::shared_ptr<SimHidState> state, FakeClock* clock) : s_(std::move(state)), clock_(clock) {}
+
+  HidStatus Write(const std::vector<uint8_t>& report) override {
+    if (!s_->present) return Gone();
+    if (!s_->box || report.size() < 3) return HidStatus::Done;
+    const uint8_t value = report[1], port = report[2];
+    if (value != kEventInquiry && value != kStatusInquiry) {
+      s_->written.emplace_back(value, port);
+      return HidStatus::Done;
+    }
+    ++s_->inquiries;
+    if (s_->silent) return HidStatus::Done;
+    std::vector<uint8_t> answer(static_cast<size_t>(s_->info.inputLength), 0);
+    answer[1] = port;
+    answer[2] = kNothing;
+    if (value == kEventInquiry && !s_->codes.empty()) {
+      answer[2] = static_cast<uint8_t>(s_->codes.front());
+      s_->codes.pop_front();
+    }
+    s_->input.push_back(answer);
+    return HidStatus::Done;
+  }
+
+  HidStatus Read(std::vector<uint8_t>& report, int waitMs) override {
+    ++s_->reads;
+    if (!s_->present) return Gone();
+    if (!s_->input.empty()) {
+      report = s_->input.front();
+      s_->input.pop_front();
+      return HidStatus::Done;
+    }
+    if (clock_ && waitMs > 0) clock_->AdvanceMs(waitMs);
+    return HidStatus::Pending;
+  }
+
+  std::string Error() const override { return error_; }
+
+ private:
+  HidStatus Gone() {
+    error_ = "No such device";
+    return HidStatus::Gone;
+  }
+
+  std::shared_ptr<SimHidState> s_;
+  FakeClock* clock_;
+  std::string error_;
+};
+
+}  // namespace
+
+SimHidState& SimHidSystem::Add(const HidDeviceInfo& info) {
+  auto state = std::make_shared<SimHidState>();
+  state->info = info;
+  if (state->info.path.empty()) state->info.path = "sim:hid" + std::to_string(devices_.size());
+  devices_.push_back(state);
+  return *state;
+}
+
+SimHidState& SimHidSystem::AddBox(uint16_t vendorId, uint16_t productId, int inputLength, int outputLength) {
+  SimHidState& box = Add({"", vendorId, productId, inputLength, outputLength, 0xFF000001});
+  box.box = true;
+  return box;
+}
+
+SimHidState& SimHidSystem::AddShuttle() { return Add({"", 0x0B33, 0x0030, 6, 0, 0x000C0001}); }
+
+std::vector<HidDeviceInfo> SimHidSystem::List() {
+  std::vector<HidDeviceInfo> present;
+  for (const auto& d : devices_) {
+    if (d->present) present.push_back(d->info);
+  }
+  return present;
+}
+
+std::unique_ptr<HidDevice> SimHidSystem::Open(const HidDeviceInfo& info, std::string& reason) {
+  for (const auto& d : devices_) {
+    if (d->info.path != info.path) continue;
+    if (!d->present) break;
+    if (d->denied) {
+      reason = "Permission denied";
+      return nullptr;
+    }
+    return std::make_unique<SimHidDevice>(d, clock_);
+  }
+  reason = "No such device";
+  return nullptr;
+}
+
+}  // namespace kavon::platform

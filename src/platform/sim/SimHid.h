@@ -1,0 +1,47 @@
+#pragma once
+// Simulated HID devices: a control box that answers each inquiry from its
+// queue of codes and keeps every other report written to it (the lamps),
+// and plain devices (the jog controller) that hand out the input reports
+// pushed to them. Devices can be unplugged, replugged, refused or silent.
+// With a fake clock, a wait for a report that does not come takes its time
+// on that clock.
+#include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/Hid.h"
+#include "platform/sim/FakeClock.h"
+
+namespace kavon::platform {
+
+struct SimHidState {
+  HidDeviceInfo info;
+  bool box = false;
+  bool present = true;  // false: unplugged
+  bool denied = false;  // opening fails for want of permission
+  bool silent = false;  // the box takes inquiries but never answers
+  std::deque<int> codes;                     // what the box reports, one per event inquiry
+  std::deque<std::vector<uint8_t>> input;    // reports waiting to be read
+  std::vector<std::pair<int, int>> written;  // (value, port) of each report that was no inquiry
+  int inquiries = 0;
+  int reads = 0;
+};
+
+class SimHidSystem : public HidSystem {
+ public:
+  explicit SimHidSystem(FakeClock* clock = nullptr) : clock_(clock) {}
+
+  SimHidState& AddBox(uint16_t vendorId, uint16_t productId, int inputLength = 9, int outputLength = 9);
+  SimHidState& AddShuttle();
+  SimHidState& Add(const HidDeviceInfo& info);
+
+  std::vector<HidDeviceInfo> List() override;
+  std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info, std::string& reason) override;
+
+ private:
+  FakeClock* clock_;
+  std::vector<std::shared_ptr<SimHidState>> devices_;
+};
+
+}  // namespace kavon::platform
