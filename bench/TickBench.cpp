@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/FrmMain.h"
-#include "platform/linux/IniFile.h"
+#include "platform/ini/IniFile.h"
 #include "platform/sim/FakeClock.h"
 #include "platform/sim/SimWaveIn.h"
 

@@ -2,7 +2,6 @@
 // display (or with --headless), the headless runner.
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -19,41 +18,13 @@
 #include "common/Lang.h"
 #include "platform/ControlSocket.h"
 #include "platform/InstanceLock.h"
-#include "platform/linux/AlsaWaveIn.h"
-#include "platform/linux/IniFile.h"
-#include "platform/linux/Hidraw.h"
-#include "platform/linux/LinuxClock.h"
-#include "platform/linux/TermiosSerial.h"
+#include "platform/Machine.h"
+#include "platform/ini/IniFile.h"
 #include "platform/sim/SimHid.h"
 #include "platform/sim/SimWaveIn.h"
 #include "ui/GuiRunner.h"
 
 namespace {
-
-volatile std::sig_atomic_t gStopRequested = 0;
-volatile std::sig_atomic_t gReloadRequested = 0;
-
-void OnStopSignal(int) { gStopRequested = 1; }
-void OnReloadSignal(int) { gReloadRequested = 1; }
-
-void Handle(int signal, void (*handler)(int)) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(signal, &action, nullptr);
-}
-
-// SIGINT and SIGTERM end kavon cleanly; SIGHUP (a closed terminal, or
-// the user) reads the timer list again; a closed output pipe or a file
-// size limit make a write fail instead of ending the process.
-void SetUpSignals() {
-  Handle(SIGINT, OnStopSignal);
-  Handle(SIGTERM, OnStopSignal);
-  Handle(SIGHUP, OnReloadSignal);
-  Handle(SIGPIPE, SIG_IGN);
-  Handle(SIGXFSZ, SIG_IGN);
-}
 
 struct Options {
   std::string home;
@@ -175,17 +146,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
 // The simulated back end has a quiet box for every product ID the settings
 // offer.
 std::unique_ptr<kavon::platform::HidSystem> MakeHidSystem(const std::string& kind) {
-  if (kind != "sim") return std::make_unique<kavon::platform::HidrawSystem>();
+  if (kind != "sim") return kavon::platform::MakeHidSystem();
   auto sim = std::make_unique<kavon::platform::SimHidSystem>();
   for (uint16_t product = 1; product <= 8; ++product) sim->AddBox(kavon::C_HID::BoxVendorID, product);
   return sim;
-}
-
-bool HasDisplay() {
-  const char* x = std::getenv("DISPLAY");
-  const char* w = std::getenv("WAYLAND_DISPLAY");
-  const char* qpa = std::getenv("QT_QPA_PLATFORM");  // offscreen, vnc, ...
-  return (x && *x) || (w && *w) || (qpa && *qpa);
 }
 
 // Messages meant for a box go to stderr when there is no window.
@@ -204,17 +168,14 @@ void RunHeadless(kavon::FrmMain& app, double limitSeconds = 0) {
   using namespace std::chrono;
   const auto begin = steady_clock::now();
   auto next = begin;
-  while (gStopRequested == 0) {
+  while (!kavon::platform::StopRequested()) {
     if (limitSeconds > 0 && duration<double>(steady_clock::now() - begin).count() >= limitSeconds) break;
     next += milliseconds(100);
     const auto now = steady_clock::now();
     if (next < now) next = now;  // a late tick is not made up by a burst
     std::this_thread::sleep_until(next);
-    if (gStopRequested != 0) break;
-    if (gReloadRequested != 0) {
-      gReloadRequested = 0;
-      app.ReloadTimerList();
-    }
+    if (kavon::platform::StopRequested()) break;
+    if (kavon::platform::TakeReloadRequest()) app.ReloadTimerList();
     app.Tick();
     ShowMessages(app);
   }
@@ -281,7 +242,8 @@ int main(int argc, char** argv) {
 
   if (options.ctl) return RunControlRequest(options);
 
-  kavon::platform::LinuxClock clock;
+  const std::unique_ptr<kavon::platform::Clock> systemClock = kavon::platform::MakeSystemClock();
+  kavon::platform::Clock& clock = *systemClock;
   std::unique_ptr<kavon::platform::WaveIn> wave;
   kavon::platform::SimWaveIn* sim = nullptr;
   if (options.audio == "sim") {
@@ -289,7 +251,7 @@ int main(int argc, char** argv) {
     sim = simulated.get();
     wave = std::move(simulated);
   } else {
-    wave = std::make_unique<kavon::platform::AlsaWaveIn>();
+    wave = kavon::platform::MakeSystemWaveIn();
   }
   const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
   auto lock = kavon::platform::MakeInstanceLock(paths.lockFile);
@@ -305,18 +267,22 @@ int main(int argc, char** argv) {
   }
   if (options.listDevices) return ListDevices(*wave);
 
-  const bool withWindow = options.recordTest == 0 && !options.headless && (HasDisplay() || !options.screenshot.empty());
+  const bool withWindow = options.recordTest == 0 && !options.headless && kavon::ui::HasWindow(!options.screenshot.empty());
   if (!withWindow && !options.headless && options.recordTest == 0) {
     std::cerr << "kavon: " << lang.Text("ディスプレイがないため、ウィンドウなしで動きます", "no display; running headless") << "\n";
   }
-  if (!options.screenshot.empty() && !HasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
-  SetUpSignals();
+  kavon::platform::InstallRequestHandlers();
 
-  kavon::platform::IniSettingsBackend settingsBackend(paths.configFolder);
+  // Without --home, the platform's own store (the registry on Windows);
+  // with it, or where the platform has none, the INI files.
+  kavon::platform::IniSettingsBackend iniStore(paths.configFolder);
+  const std::unique_ptr<kavon::platform::SettingsBackend> userStore =
+      options.home.empty() ? kavon::platform::MakeUserSettings() : nullptr;
+  kavon::platform::SettingsBackend& settingsBackend = userStore ? *userStore : iniStore;
   kavon::FrmMain app(paths, clock, settingsBackend, *wave);
-  kavon::platform::LinuxSerialSystem serialPorts;
-  app.SetSerialSystem(&serialPorts);
+  const std::unique_ptr<kavon::platform::SerialSystem> serialPorts = kavon::platform::MakeSerialSystem();
+  app.SetSerialSystem(serialPorts.get());
   std::unique_ptr<kavon::platform::HidSystem> hidDevices = MakeHidSystem(options.hid);
   app.SetHidSystem(hidDevices.get());
   auto control = kavon::platform::MakeControlServer();
@@ -344,18 +310,16 @@ int main(int argc, char** argv) {
   if (withWindow) {
     kavon::ui::GuiOptions gui;
     gui.screenshot = options.screenshot;
-    gui.stopRequested = [] { return gStopRequested != 0; };
+    gui.stopRequested = [] { return kavon::platform::StopRequested(); };
     gui.afterTick = [&app] {
-      if (gReloadRequested == 0) return;
-      gReloadRequested = 0;
-      app.ReloadTimerList();
+      if (kavon::platform::TakeReloadRequest()) app.ReloadTimerList();
     };
     const int rc = kavon::ui::RunGui(argc, argv, app, gui);
     if (sim) sim->StopRealtime();
     return rc;
   }
   if (options.recordTest == 0) {
-    PrintSummary(app, *wave, paths, settingsBackend.FilePath("kavon"),
+    PrintSummary(app, *wave, paths, settingsBackend.Location("kavon"),
                  kavon::Lang(kavon::Lang::ModeFor(kavon::Lang::EnvironmentLocale(), app.settings().LangMode)));
   }
   int rc = 0;

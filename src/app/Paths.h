@@ -17,7 +17,7 @@ struct ProgramPaths {
   std::string ErrorCatchMarker() const { return programFolder + "ec.txt"; }
 };
 
-// From --home (when not empty) or the XDG folders of the environment.
+// From --home (when not empty) or the platform's default folders.
 ProgramPaths ResolvePaths(const std::string& home);
 
 }  // namespace kavon

@@ -1,6 +1,6 @@
 #pragma once
 // The one clock of the program. Nothing else reads or sets the system time:
-// the Linux back end answers from clock_gettime, tests use FakeClock.
+// the back ends answer from the system clock, tests use FakeClock.
 #include <chrono>
 #include <cstdint>
 
@@ -41,5 +41,12 @@ class Clock {
   CivilTime NowLocal() const { return ToLocal(NowUtc()); }
   double SecondsSinceMidnight() const { return NowLocal().SecondsSinceMidnight(); }
 };
+
+// The machine's time zone, from each back end: the local civil time of an
+// instant, and the instant of a local civil time (in a gap or a repeat the
+// system's own rule decides). The fake clock uses them to run in a zone with
+// daylight saving.
+CivilTime LocalCivilTime(SysMs instant);
+SysMs InstantOfLocal(const CivilTime& local);
 
 }  // namespace kavon::platform

@@ -21,6 +21,10 @@ class SettingsBackend {
   // EndBatch is false when that save failed.
   virtual void BeginBatch() {}
   virtual bool EndBatch() { return true; }
+  // Where an application's values are kept (a file, a registry key), and
+  // why the last write failed, for the user.
+  virtual std::string Location(const std::string& app) const { return app; }
+  virtual std::string LastError() const { return {}; }
 };
 
 }  // namespace kavon::platform

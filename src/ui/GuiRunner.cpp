@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cstdlib>
 #include <iostream>
 
 #include "ui/MainWindow.h"
@@ -21,9 +22,25 @@ std::string TimerShotPath(const std::string& path) {
   return hasExtension ? path.substr(0, dot) + "-timer" + path.substr(dot) : path + "-timer";
 }
 
+bool HasDisplay() {
+  const char* x = std::getenv("DISPLAY");
+  const char* w = std::getenv("WAYLAND_DISPLAY");
+  const char* qpa = std::getenv("QT_QPA_PLATFORM");  // offscreen, vnc, ...
+  return (x && *x) || (w && *w) || (qpa && *qpa);
+}
+
 }  // namespace
 
+bool HasWindow(bool screenshot) {
+#ifdef _WIN32
+  return true;  // a Windows desktop always has a screen
+#else
+  return screenshot || HasDisplay();
+#endif
+}
+
 int RunGui(int& argc, char** argv, FrmMain& app, const GuiOptions& options) {
+  if (!options.screenshot.empty() && !HasWindow(false)) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication qt(argc, argv);
   QApplication::setApplicationName("kavon");
   QGuiApplication::setDesktopFileName(kDesktopId);

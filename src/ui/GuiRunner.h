@@ -1,6 +1,7 @@
 #pragma once
 // Runs kavon with its window: Qt's application object, the main window,
-// the tick, the stop signals and --screenshot.
+// the tick, the stop signals and --screenshot. A build without Qt has a
+// stand-in (NoWindow.cpp) that says so.
 #include <functional>
 #include <string>
 
@@ -16,6 +17,10 @@ struct GuiOptions {
   // Polled after each tick (SIGHUP: read the timer list again).
   std::function<void()> afterTick;
 };
+
+// Whether this build has a window and there is a screen to show it on
+// (--screenshot needs none: it draws offscreen).
+bool HasWindow(bool screenshot);
 
 // The application has been loaded; runs the window until it closes, then
 // unloads the application and saves the window's placement. The exit code.

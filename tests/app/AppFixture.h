@@ -9,7 +9,7 @@
 
 #include "app/FrmMain.h"
 #include "common/Text.h"
-#include "platform/linux/IniFile.h"
+#include "platform/ini/IniFile.h"
 #include "platform/sim/FakeClock.h"
 #include "platform/sim/SimWaveIn.h"
 #include "support/TempDir.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "common/Text.h"
-#include "platform/linux/IniFile.h"
+#include "platform/ini/IniFile.h"
 #include "support/TempDir.h"
 
 namespace kavon {

@@ -13,11 +13,4 @@ class LinuxClock : public Clock {
   int SetLocalTime(const CivilTime& local) override;
 };
 
-// Local civil time of an instant through the C library's zone rules (TZ).
-// Shared with the fake clock so that tests can run in a zone with daylight
-// saving.
-CivilTime LocalCivilTime(SysMs instant);
-// The instant of a local civil time (mktime rules for gaps and repeats).
-SysMs InstantOfLocal(const CivilTime& local);
-
 }  // namespace kavon::platform

@@ -1,7 +1,5 @@
 #include "platform/sim/FakeClock.h"
 
-#include "platform/linux/LinuxClock.h"
-
 namespace kavon::platform {
 namespace {
 

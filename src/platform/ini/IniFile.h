@@ -53,8 +53,9 @@ class IniSettingsBackend : public SettingsBackend {
   bool EndBatch() override;
 
   std::string FilePath(const std::string& app) const;
+  std::string Location(const std::string& app) const override { return FilePath(app); }
   // The reason of the last failed write, for a one-time message.
-  const std::string& LastError() const { return lastError_; }
+  std::string LastError() const override { return lastError_; }
 
  private:
   IniDocument LoadFromDisk(const std::string& app) const;

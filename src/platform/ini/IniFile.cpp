@@ -1,4 +1,4 @@
-#include "platform/linux/IniFile.h"
+#include "platform/ini/IniFile.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,0 +1,40 @@
+#pragma once
+// The machine's own services, as the platform's back end makes them: the
+// real clock, wave input, serial ports and HID devices, the settings store
+// of a normal start, the default folders, and the requests to stop or to
+// read the timer list again that reach a running kavon from outside
+// (signals on Linux, console events on Windows).
+#include <memory>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/Hid.h"
+#include "platform/SerialPort.h"
+#include "platform/SettingsBackend.h"
+#include "platform/WaveIn.h"
+
+namespace kavon::platform {
+
+std::unique_ptr<Clock> MakeSystemClock();
+std::unique_ptr<WaveIn> MakeSystemWaveIn();
+std::unique_ptr<SerialSystem> MakeSerialSystem();
+std::unique_ptr<HidSystem> MakeHidSystem();
+// The store of a start without --home, or nullptr for the INI files in the
+// configuration folder (Linux). Windows keeps its settings in the registry.
+std::unique_ptr<SettingsBackend> MakeUserSettings();
+
+struct SystemFolders {
+  std::string program;  // timer.txt, log/, ec.txt
+  std::string config;   // kavon.ini, common.ini
+  std::string runtime;  // the lock and the control endpoint; may be empty
+};
+SystemFolders DefaultFolders();
+
+// Stop: end cleanly (SIGINT, SIGTERM; Ctrl+C, the console closing).
+// Reload: read the timer list again (SIGHUP). Output that cannot be written
+// (a closed pipe, a file size limit) makes the write fail, never the process.
+void InstallRequestHandlers();
+bool StopRequested();
+bool TakeReloadRequest();
+
+}  // namespace kavon::platform
