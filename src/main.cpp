@@ -23,6 +23,7 @@
 #include "platform/sim/SimHid.h"
 #include "platform/sim/SimWaveIn.h"
 #include "ui/GuiRunner.h"
+#include "platform/Utf8Path.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
         return false;
       }
       // Absolute now: startup makes the program folder the current one.
-      o.screenshot = std::filesystem::absolute(*v).string();
+      o.screenshot = kavon::platform::U8String(std::filesystem::absolute(kavon::platform::U8Path(*v)));
     } else if (a == "--version") {
       o.version = true;
     } else if (a == "--help" || a == "-h") {

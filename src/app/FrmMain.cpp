@@ -11,6 +11,7 @@
 #include "common/FileHelpers.h"
 #include "common/Text.h"
 #include "platform/FileSync.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon {
 
@@ -82,8 +83,8 @@ void FrmMain::SetUpChannels() {
 
 void FrmMain::Load() {
   std::error_code ec;
-  std::filesystem::create_directories(app_.paths.programFolder, ec);
-  std::filesystem::current_path(app_.paths.programFolder, ec);
+  std::filesystem::create_directories(platform::U8Path(app_.paths.programFolder), ec);
+  std::filesystem::current_path(platform::U8Path(app_.paths.programFolder), ec);
 
   {
     // The defaults of missing keys go to disk in one save.
@@ -247,12 +248,12 @@ void FrmMain::RepairHeaders() {
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) folders.insert(rec_.ChannelFolder(ch));
   for (const auto& folder : folders) {
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec)) {
-      if (!e.is_regular_file(ec) || e.is_symlink(ec) || ToLower(e.path().extension().string()) != ".wav") continue;
+    for (const auto& e : fs::directory_iterator(platform::U8Path(folder), ec)) {
+      if (!e.is_regular_file(ec) || e.is_symlink(ec) || ToLower(platform::U8String(e.path().extension())) != ".wav") continue;
       const auto written = e.last_write_time(ec);
       if (ec || written < since) continue;
-      const int64_t frames = RepairWaveHeader(e.path().string());
-      if (frames >= 0) app_.log.WriteLog("ヘッダ修復 " + e.path().string() + " " + std::to_string(frames), 1);
+      const int64_t frames = RepairWaveHeader(platform::U8String(e.path()));
+      if (frames >= 0) app_.log.WriteLog("ヘッダ修復 " + platform::U8String(e.path()) + " " + std::to_string(frames), 1);
     }
   }
 }

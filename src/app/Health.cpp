@@ -4,6 +4,7 @@
 #include <set>
 
 #include "common/Text.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon {
 namespace {
@@ -73,7 +74,7 @@ void Health::CheckDisks() {
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
     const ChannelCapture& c = app_.capture.Channel(ch);
     if (c.IsOpen != 1) continue;
-    const std::string folder = std::filesystem::path(c.RecFileName).parent_path().string();
+    const std::string folder = platform::U8String(platform::U8Path(c.RecFileName).parent_path());
     ++openPerFolder[folder];
   }
   const double perChannel = static_cast<double>(app_.capture.Format().avgBytesPerSec) * 60.0 * app_.settings.DiskWarnMin;
@@ -83,7 +84,7 @@ void Health::CheckDisks() {
   if (app_.settings.DiskWarnMin <= 0) return;
   for (const auto& [folder, open] : openPerFolder) {
     std::error_code ec;
-    const auto space = std::filesystem::space(folder, ec);
+    const auto space = std::filesystem::space(platform::U8Path(folder), ec);
     if (ec) continue;
     const double needed = perChannel * open;
     const double minutes = static_cast<double>(space.available) / (perChannel / app_.settings.DiskWarnMin * open);
@@ -103,7 +104,7 @@ std::string Health::Warnings(int ch) const {
   if (h.stalled) parts.push_back("デバイス停止");
   const ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen == 1) {
-    const auto it = lowDisk_.find(std::filesystem::path(c.RecFileName).parent_path().string());
+    const auto it = lowDisk_.find(platform::U8String(platform::U8Path(c.RecFileName).parent_path()));
     if (it != lowDisk_.end() && it->second) parts.push_back("空き容量不足");
   }
   if (c.Backlogged) parts.push_back("書き込み遅延");

@@ -4,13 +4,15 @@
 
 #include "common/FileHelpers.h"
 #include "platform/Machine.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon {
 
 ProgramPaths ResolvePaths(const std::string& home) {
   ProgramPaths p;
   if (!home.empty()) {
-    const std::string dir = Backslash(std::filesystem::absolute(home).lexically_normal().string());
+    const std::string dir =
+        Backslash(platform::U8String(std::filesystem::absolute(platform::U8Path(home)).lexically_normal()));
     p.programFolder = dir;
     p.configFolder = dir;
     p.lockFile = dir + "kavon.lock";

@@ -9,6 +9,7 @@
 #include "common/Helpers.h"
 #include "common/Text.h"
 #include "schedule/DateTime.h"
+#include "platform/Utf8Path.h"
 
 namespace fs = std::filesystem;
 
@@ -61,11 +62,11 @@ bool RecordingControl::IsProtected(const fs::path& p) {
   std::error_code ec;
   for (int ch = 0; ch < kMaxChannels; ++ch) {
     const auto& c = app_.capture.Channel(ch);
-    if (c.IsOpen && !c.RecFileName.empty() && fs::equivalent(p, c.RecFileName, ec)) return true;
+    if (c.IsOpen && !c.RecFileName.empty() && fs::equivalent(p, platform::U8Path(c.RecFileName), ec)) return true;
   }
   // What this run wrote is judged by the steady clock, which no step of
   // the wall clock can move.
-  const auto w = written_.find(fs::path(p).lexically_normal().string());
+  const auto w = written_.find(platform::U8String(p.lexically_normal()));
   return w != written_.end() && app_.clock.SteadySeconds() - w->second < app_.settings.DeleteDate * 86400.0;
 }
 
@@ -73,7 +74,7 @@ void RecordingControl::NoteWritten(const std::string& path) {
   const double now = app_.clock.SteadySeconds();
   const double keep = std::max(1, app_.settings.DeleteDate) * 86400.0;
   std::erase_if(written_, [&](const auto& w) { return now - w.second >= keep; });
-  written_[fs::path(path).lexically_normal().string()] = now;
+  written_[platform::U8String(platform::U8Path(path).lexically_normal())] = now;
 }
 
 void RecordingControl::NoteClockStep(double seconds) {
@@ -295,7 +296,7 @@ void RecordingControl::ChooseManualFile(int ch, const std::string& confirmedPath
   std::error_code ec;
   for (int k = 0; k < kMaxChannels; ++k) {
     const auto& c = app_.capture.Channel(k);
-    if (c.IsOpen && fs::equivalent(manual, c.RecFileName, ec)) return;
+    if (c.IsOpen && fs::equivalent(platform::U8Path(manual), platform::U8Path(c.RecFileName), ec)) return;
   }
   if (manual == confirmedPath && FileExists(manual)) DeleteFileForce(manual);
 }

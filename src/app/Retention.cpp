@@ -4,6 +4,7 @@
 
 #include "common/FileHelpers.h"
 #include "common/Text.h"
+#include "platform/Utf8Path.h"
 
 namespace fs = std::filesystem;
 
@@ -13,12 +14,12 @@ void Retention::Schedule(const std::string& folder, platform::SysMs before, cons
   const std::string dotted = DottedLower(ext);
   // The same folder twice in the queue would only repeat the work.
   for (auto& j : queue_) {
-    if (j.folder == fs::path(folder) && j.ext == dotted) {
+    if (j.folder == platform::U8Path(folder) && j.ext == dotted) {
       j.before = std::max(j.before, before);
       return;
     }
   }
-  queue_.push_back(Job{fs::path(folder), before, dotted});
+  queue_.push_back(Job{platform::U8Path(folder), before, dotted});
 }
 
 void Retention::Visit(Running& r, const fs::directory_entry& entry) {
@@ -30,22 +31,22 @@ void Retention::Visit(Running& r, const fs::directory_entry& entry) {
     return;
   }
   if (!fs::is_regular_file(st)) return;
-  if (!r.job.ext.empty() && ToLower(entry.path().extension().string()) != r.job.ext) return;
+  if (!r.job.ext.empty() && ToLower(platform::U8String(entry.path().extension())) != r.job.ext) return;
   const auto written = fs::last_write_time(entry.path(), ec);
   if (ec) return;
   if (!(std::chrono::file_clock::to_sys(written) < r.job.before)) return;
   if (isProtected_ && isProtected_(entry.path())) return;
-  if (DeleteFileForce(entry.path().string())) ++deleted_;
+  if (DeleteFileForce(platform::U8String(entry.path()))) ++deleted_;
 }
 
 void Retention::Finish(Running& r) {
   // Deepest folders first, so a chain of emptied folders goes at once.
   std::sort(r.folders.begin(), r.folders.end(),
-            [](const fs::path& a, const fs::path& b) { return a.string().size() > b.string().size(); });
+            [](const fs::path& a, const fs::path& b) { return a.native().size() > b.native().size(); });
   for (const auto& f : r.folders) {
-    if (!FolderHasEntries(f.string())) RemoveDir(f.string());
+    if (!FolderHasEntries(platform::U8String(f))) RemoveDir(platform::U8String(f));
   }
-  if (!FolderHasEntries(r.job.folder.string())) RemoveDir(r.job.folder.string());
+  if (!FolderHasEntries(platform::U8String(r.job.folder))) RemoveDir(platform::U8String(r.job.folder));
 }
 
 void Retention::Step(int maxEntries) {

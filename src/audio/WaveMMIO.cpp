@@ -10,6 +10,7 @@
 
 #include "common/FileHelpers.h"
 #include "platform/FileSync.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon {
 namespace {
@@ -83,7 +84,7 @@ int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::str
   errno = 0;
   if (!DeleteFileForce(fileName)) return Failed(why);
   const std::string header = WaveHeaderBytes(rate, bits, channels, dataSize);
-  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+  std::ofstream out(platform::U8Path(fileName), std::ios::binary | std::ios::trunc);
   if (!out) return Failed(why);
   out.write(header.data(), static_cast<std::streamsize>(header.size()));
   out.flush();
@@ -92,7 +93,7 @@ int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::str
   out.close();
   // A header that did not fit leaves no file: nothing half-made stays behind.
   std::error_code ec;
-  std::filesystem::remove(fileName, ec);
+  std::filesystem::remove(platform::U8Path(fileName), ec);
   return 0;
 }
 
@@ -151,7 +152,7 @@ int64_t DataChunkIn(const std::string& head) {
 
 int AppendWaveData(const std::string& fileName, const void* data, size_t length, std::string* why, bool sync) {
   errno = 0;
-  std::fstream f(fileName, std::ios::binary | std::ios::in | std::ios::out);
+  std::fstream f(platform::U8Path(fileName), std::ios::binary | std::ios::in | std::ios::out);
   std::string head(4096, '\0');
   if (f) f.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(f ? head.size() : static_cast<size_t>(std::max<std::streamsize>(0, f.gcount())));

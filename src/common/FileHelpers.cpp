@@ -7,10 +7,15 @@
 
 #include "common/Log.h"
 #include "common/Text.h"
+#include "platform/Utf8Path.h"
 
 namespace fs = std::filesystem;
 
 namespace kavon {
+
+using platform::U8Path;
+using platform::U8String;
+
 namespace {
 
 void DefaultWait(const std::function<void(int)>& wait, int ms) {
@@ -23,7 +28,7 @@ void DefaultWait(const std::function<void(int)>& wait, int ms) {
 
 fs::file_status StatusOf(const std::string& path) {
   std::error_code ec;
-  return fs::symlink_status(path, ec);
+  return fs::symlink_status(U8Path(path), ec);
 }
 
 }  // namespace
@@ -38,7 +43,7 @@ std::string DottedLower(const std::string& ext) {
 int ReadFileAt(void* buffer, size_t length, const std::string& path, uint64_t offset, int retries,
                const std::function<void(int)>& wait) {
   for (int attempt = 0;; ++attempt) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(U8Path(path), std::ios::binary);
     if (in) {
       in.seekg(static_cast<std::streamoff>(offset));
       in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(length));
@@ -51,11 +56,11 @@ int ReadFileAt(void* buffer, size_t length, const std::string& path, uint64_t of
 
 int WriteFileAt(const void* buffer, size_t length, int64_t offset, const std::string& path) {
   std::error_code ec;
-  if (!fs::exists(path, ec)) {
-    std::ofstream create(path, std::ios::binary);
+  if (!fs::exists(U8Path(path), ec)) {
+    std::ofstream create(U8Path(path), std::ios::binary);
     if (!create) return 0;
   }
-  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  std::fstream out(U8Path(path), std::ios::binary | std::ios::in | std::ios::out);
   if (!out) return 0;
   if (offset == kAtEnd) {
     out.seekp(0, std::ios::end);
@@ -70,26 +75,26 @@ int WriteFileAt(const void* buffer, size_t length, int64_t offset, const std::st
 
 int64_t FileSizeOfPath(const std::string& path) {
   std::error_code ec;
-  const auto size = fs::file_size(path, ec);
+  const auto size = fs::file_size(U8Path(path), ec);
   return ec ? -1 : static_cast<int64_t>(size);
 }
 
 int SetFileSize(const std::string& path, uint64_t size) {
   std::error_code ec;
-  fs::resize_file(path, size, ec);
+  fs::resize_file(U8Path(path), size, ec);
   return ec ? 0 : 1;
 }
 
 int FileExists(const std::string& path) {
   if (Trim(path).empty()) return 0;
   std::error_code ec;
-  return fs::is_regular_file(path, ec) ? 1 : 0;
+  return fs::is_regular_file(U8Path(path), ec) ? 1 : 0;
 }
 
 int FolderExists(const std::string& path) {
   if (Trim(path).empty()) return 0;
   std::error_code ec;
-  return fs::is_directory(Backslash(path, true).empty() ? "/" : Backslash(path, true), ec) ? 1 : 0;
+  return fs::is_directory(U8Path(Backslash(path, true).empty() ? "/" : Backslash(path, true)), ec) ? 1 : 0;
 }
 
 int IsReservedName(const std::string& path) {
@@ -119,13 +124,13 @@ int DeleteFileForce(const std::string& path) {
   const auto st = StatusOf(path);
   if (!fs::exists(st) && !fs::is_symlink(st)) return 1;
   if (fs::is_directory(st)) return 0;
-  fs::remove(path, ec);
+  fs::remove(U8Path(path), ec);
   return ec ? 0 : 1;
 }
 
 int RenameFile(const std::string& source, const std::string& target) {
   std::error_code ec;
-  fs::rename(source, target, ec);
+  fs::rename(U8Path(source), target, ec);
   return ec ? 0 : 1;
 }
 
@@ -144,38 +149,38 @@ int MoveFileRetry(const std::string& source, const std::string& target, bool ove
 int CopyFileOver(const std::string& source, const std::string& target, bool overwrite) {
   if (overwrite && FileExists(target) && !DeleteFileForce(target)) return 0;
   std::error_code ec;
-  fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+  fs::copy_file(U8Path(source), target, fs::copy_options::overwrite_existing, ec);
   return ec ? 0 : 1;
 }
 
 int MakeDir(const std::string& path) {
   std::error_code ec;
-  return fs::create_directory(Backslash(path, true), ec) ? 1 : 0;
+  return fs::create_directory(U8Path(Backslash(path, true)), ec) ? 1 : 0;
 }
 
 int MakeDirs(const std::string& path) {
   if (Trim(path).empty()) return 0;
   std::error_code ec;
-  fs::create_directories(Backslash(path, true), ec);
+  fs::create_directories(U8Path(Backslash(path, true)), ec);
   return FolderExists(path);
 }
 
 int RemoveDir(const std::string& path) {
   if (!FolderExists(path)) return 1;
   std::error_code ec;
-  fs::remove(Backslash(path, true), ec);
+  fs::remove(U8Path(Backslash(path, true)), ec);
   return FolderExists(path) ? 0 : 1;
 }
 
 int FolderHasEntries(const std::string& folder, const std::string& ext, bool foldersOnly) {
   std::error_code ec;
-  fs::directory_iterator it(folder, ec);
+  fs::directory_iterator it(U8Path(folder), ec);
   if (ec) return 0;
   const std::string want = DottedLower(ext);
   for (const auto& entry : it) {
     const bool isDir = entry.is_directory(ec) && !entry.is_symlink(ec);
     if (foldersOnly && !isDir) continue;
-    if (!want.empty() && !isDir && ToLower(entry.path().extension().string()) != want) continue;
+    if (!want.empty() && !isDir && ToLower(U8String(entry.path().extension())) != want) continue;
     return 1;
   }
   return 0;
@@ -187,7 +192,7 @@ bool IsProtected(const fs::path& file, const DeleteOldGuard& guard) {
   std::error_code ec;
   for (const auto& p : guard.protect) {
     if (p.empty()) continue;
-    if (fs::equivalent(file, p, ec)) return true;
+    if (fs::equivalent(file, U8Path(p), ec)) return true;
   }
   return false;
 }
@@ -202,7 +207,7 @@ int DeleteOldFiles(const std::string& folder, bool keepFolder, int days, const s
   std::error_code ec;
   std::vector<fs::path> files;
   std::vector<fs::path> folders;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+  for (const auto& entry : fs::directory_iterator(U8Path(folder), ec)) {
     const auto st = entry.symlink_status(ec);
     if (fs::is_symlink(st)) continue;
     if (fs::is_directory(st)) {
@@ -212,8 +217,8 @@ int DeleteOldFiles(const std::string& folder, bool keepFolder, int days, const s
     }
   }
   for (const auto& file : files) {
-    const std::string name = file.filename().string();
-    if (!want.empty() && ToLower(file.extension().string()) != want) continue;
+    const std::string name = U8String(file.filename());
+    if (!want.empty() && ToLower(U8String(file.extension())) != want) continue;
     if (guard.accept && !guard.accept(name)) continue;
     if (IsProtected(file, guard)) continue;
     if (days != 0) {
@@ -222,15 +227,15 @@ int DeleteOldFiles(const std::string& folder, bool keepFolder, int days, const s
       const auto writtenSys = std::chrono::file_clock::to_sys(written);
       if (!(writtenSys < limit)) continue;
     }
-    DeleteFileForce(file.string());
+    DeleteFileForce(U8String(file));
   }
   if (!noRecurse) {
     for (const auto& sub : folders) {
       if (days != 0) {
-        DeleteOldFiles(sub.string(), true, days, ext, false, clock, guard);
-        if (!FolderHasEntries(sub.string())) RemoveDir(sub.string());
+        DeleteOldFiles(U8String(sub), true, days, ext, false, clock, guard);
+        if (!FolderHasEntries(U8String(sub))) RemoveDir(U8String(sub));
       } else {
-        DeleteOldFiles(sub.string(), false, 0, ext, false, clock, guard);
+        DeleteOldFiles(U8String(sub), false, 0, ext, false, clock, guard);
       }
     }
   }
@@ -240,7 +245,7 @@ int DeleteOldFiles(const std::string& folder, bool keepFolder, int days, const s
 
 std::string FileTimeText(const std::string& path, const platform::Clock& clock) {
   std::error_code ec;
-  const auto written = fs::last_write_time(path, ec);
+  const auto written = fs::last_write_time(U8Path(path), ec);
   if (ec) return {};
   const auto sys = std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::file_clock::to_sys(written));
   return StampText(clock.ToLocal(sys));

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/Text.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon {
 
@@ -18,7 +19,7 @@ std::string StampText(const platform::CivilTime& t) {
 
 std::string Log::DayFile(const platform::CivilTime& day, bool error) const {
   const std::string name = base_ + Pad(day.year, 4) + Pad(day.month, 2) + Pad(day.day, 2) + (error ? ".err" : ".log");
-  return (std::filesystem::path(folder_) / name).string();
+  return platform::U8String(platform::U8Path(folder_) / platform::U8Path(name));
 }
 
 void Log::WriteLog(const std::string& text, int kind, int force) {
@@ -30,8 +31,8 @@ void Log::WriteLog(const std::string& text, int kind, int force) {
   const std::string line = StampText(now) + ' ' + text;
   if (echo_) echo_(line, kind != 0);
   std::error_code ec;
-  std::filesystem::create_directories(folder_, ec);
-  std::ofstream out(DayFile(now, kind != 0), std::ios::binary | std::ios::app);
+  std::filesystem::create_directories(platform::U8Path(folder_), ec);
+  std::ofstream out(platform::U8Path(DayFile(now, kind != 0)), std::ios::binary | std::ios::app);
   if (out) out << line << "\r\n";
   if (out) out.flush();
   if (out) {

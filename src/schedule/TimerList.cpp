@@ -11,6 +11,7 @@
 #include "common/Text.h"
 #include "platform/FileSync.h"
 #include "platform/TextCodec.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon {
 namespace {
@@ -75,12 +76,12 @@ std::string FormatTimerLine(const TimerEntry& e) {
 bool TimerList::InputTimer(const std::string& path) {
   if (!FileExists(path)) return true;
   std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
+  const auto size = std::filesystem::file_size(platform::U8Path(path), ec);
   if (ec || size > kMaxFileBytes) {
     log_.WriteLog("タイマー読込エラー " + path + (ec ? " " + ec.message() : " too large"), 1);
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::U8Path(path), std::ios::binary);
   std::ostringstream buf;
   buf << in.rdbuf();
   if (!in || in.bad()) {
@@ -125,14 +126,14 @@ bool TimerList::InputTimer(const std::string& path) {
 FileVersion FileVersionOf(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const auto st = fs::status(path, ec);
+  const auto st = fs::status(platform::U8Path(path), ec);
   FileVersion v;
   if (ec || !fs::exists(st)) return v;
   v.exists = true;
   v.regular = fs::is_regular_file(st);
   if (!v.regular) return v;
-  v.size = fs::file_size(path, ec);
-  const auto t = fs::last_write_time(path, ec);
+  v.size = fs::file_size(platform::U8Path(path), ec);
+  const auto t = fs::last_write_time(platform::U8Path(path), ec);
   if (!ec) v.modified = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
   return v;
 }
@@ -141,7 +142,7 @@ bool TimerList::OutputTimer(const std::string& path) {
   // Whatever the old file held, lines we could not read among it, stays
   // recoverable.
   if (FileExists(path)) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::U8Path(path), std::ios::binary);
     std::ostringstream old;
     old << in.rdbuf();
     const std::string error = platform::ReplaceFileAtomically(path + ".bak", old.str());

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/FileSync.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon::platform {
 namespace {
@@ -133,11 +134,11 @@ IniSettingsBackend::IniSettingsBackend(std::string folder) : folder_(std::move(f
 }
 
 std::string IniSettingsBackend::FilePath(const std::string& app) const {
-  return (std::filesystem::path(folder_) / (app + ".ini")).string();
+  return U8String(U8Path(folder_) / U8Path(app + ".ini"));
 }
 
 IniDocument IniSettingsBackend::LoadFromDisk(const std::string& app) const {
-  std::ifstream in(FilePath(app), std::ios::binary);
+  std::ifstream in(U8Path(FilePath(app)), std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
   return IniDocument::Parse(text.str());
@@ -176,7 +177,7 @@ bool IniSettingsBackend::Commit(
   IniDocument doc = LoadFromDisk(app);
   for (const auto& [section, values] : writes) doc.SetMany(section, values);
   std::error_code ec;
-  std::filesystem::create_directories(folder_, ec);
+  std::filesystem::create_directories(U8Path(folder_), ec);
   const std::string error = ReplaceFileAtomically(FilePath(app), doc.Serialize());
   if (error.empty()) return true;
   lastError_ = error;

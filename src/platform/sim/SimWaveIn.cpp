@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/WaveErrors.h"
+#include "platform/Utf8Path.h"
 
 namespace kavon::platform {
 namespace {
@@ -31,7 +32,7 @@ double NoiseAt(uint64_t n) {
 
 // Left/right frames of a 16-bit PCM WAV file (mono is doubled).
 std::vector<int16_t> LoadWavFrames(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(U8Path(path), std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   const std::string b = s.str();
