@@ -69,6 +69,8 @@ struct AppState {
   // Likewise for the HID box: missing, unplugged or not answering.
   std::string hidProblem;
   bool toldClockRight = false;
+  // `kavon ctl quit`: whoever drives the tick ends kavon cleanly.
+  bool quitRequested = false;
 
   int NumRec() const { return settings.NumRec; }
   bool IsChannel(int ch) const { return ch >= 0 && ch <= settings.NumRec; }

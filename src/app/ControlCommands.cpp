@@ -82,6 +82,10 @@ std::string AnswerControlRequest(FrmMain& app, const std::string& request) {
   if (w.empty()) return "ERROR empty request\n";
   AppState& s = app.state();
   if (w[0] == "status" && (w.size() == 1 || (w.size() == 2 && w[1] == "--json"))) return Status(app, w.size() == 2);
+  if (w[0] == "quit" && w.size() == 1) {
+    s.quitRequested = true;
+    return "OK quitting\n";
+  }
   if (w[0] == "reload-timers" && w.size() == 1) {
     app.ReloadTimerList();
     return "OK " + std::to_string(s.timers.Count()) + " timer entries\n";
@@ -104,7 +108,7 @@ std::string AnswerControlRequest(FrmMain& app, const std::string& request) {
     app.recording().RecButtonClick(ch, 1, Origin::ControlCode);
     return "OK stopped " + file + "\n";
   }
-  return "ERROR unknown request '" + request.substr(0, 60) + "' (status [--json], start N, stop N, reload-timers)\n";
+  return "ERROR unknown request '" + request.substr(0, 60) + "' (status [--json], start N, stop N, reload-timers, quit)\n";
 }
 
 }  // namespace kavon
