@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/AppFixture.h"
+#include "platform/Utf8Path.h"
 #include "support/WavCheck.h"
 
 namespace kavon {
@@ -63,11 +64,11 @@ TEST(Recording, TitlesTooLongOrUnsafeForAFileNameStillRecord) {
     f.Load();
     ASSERT_EQ(f.app->recording().StartRecording(1, 0, f.dir.path() + "/" + SafeTitle(title), 0, Origin::Timer), 1);
     const std::string file = f.channel(1).RecFileName;
-    const std::string name = std::filesystem::path(file).filename().string();
+    const std::string name = platform::U8String(platform::U8Path(file).filename());
     EXPECT_LE(name.size() + 8, 255u);  // room left for " (2)" continuations
     EXPECT_TRUE(IsValidUtf8(name));
     EXPECT_TRUE(EndsWith(name, " 2024-03-01 10_00_00_2.wav"));
-    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_TRUE(std::filesystem::exists(platform::U8Path(file)));
     EXPECT_EQ(Count(f.LogText(), "ファイル名を短縮 " + file), title == kanji ? 1 : 0);
   }
 }

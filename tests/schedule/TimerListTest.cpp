@@ -1,8 +1,10 @@
 #include "schedule/TimerList.h"
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -80,9 +82,10 @@ TEST(TimerList, LenientLinesAndWhatIsKept) {
 TEST(TimerList, ShiftJisFilesAreRead) {
   Fixture f;
   const std::string utf8 = "\"2\",\"1800\",\"\",\"07:00:00\",\"62\",\"朝の番組\",\"ニュース\"\r\n";
-  test::WriteWholeFile(f.dir.File("u.txt"), utf8);
-  const std::string cmd = "iconv -f UTF-8 -t CP932 " + f.dir.File("u.txt") + " > " + f.dir.File("timer.txt");
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  // The same line in CP932, as Japanese Windows saves it.
+  test::WriteWholeFile(f.dir.File("timer.txt"),
+                       "\"2\",\"1800\",\"\",\"07:00:00\",\"62\",\"\x92\xa9\x82\xcc\x94\xd4\x91\x67\","
+                       "\"\x83\x6a\x83\x85\x81\x5b\x83\x58\"\r\n");
   ASSERT_TRUE(f.list.InputTimer(f.dir.File("timer.txt")));
   ASSERT_EQ(f.list.Count(), 1u);
   EXPECT_EQ(f.list.entries()[0].Ref, "朝の番組");
@@ -134,6 +137,7 @@ TEST(TimerList, ByteOrderMarkBadLinesAndTheBackupOfAWrite) {
   EXPECT_EQ(f.list.Count(), 1u);
 }
 
+#ifndef _WIN32  // fork and kill: POSIX only
 // A crash at any moment of a save leaves the old or the new file whole.
 TEST(TimerList, KillDuringOutputLeavesOldOrNewFile) {
   Fixture f;
@@ -162,6 +166,8 @@ TEST(TimerList, KillDuringOutputLeavesOldOrNewFile) {
 
 // Random bytes, NULs, long lines and unterminated quotes load without
 // crashing and keep the list bounded.
+#endif
+
 TEST(TimerList, RandomAndMutatedFilesLoad) {
   Fixture f;
   const std::string path = f.dir.File("timer.txt");
