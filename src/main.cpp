@@ -47,12 +47,12 @@ constexpr const char* kUsage =
     "  --headless    run without a window until SIGINT or SIGTERM\n"
     "  --screenshot FILE  run the window for about two seconds, save it as a PNG and exit\n"
     "                     (an open timer editor as FILE-timer.png beside it)\n"
-    "  --audio KIND  wave input: alsa (default) or sim (simulated devices)\n"
-    "  --hid KIND    HID control box: hidraw (default) or sim (a simulated box, quiet)\n"
+    "  --audio KIND  wave input: alsa (default; winmm on Windows) or sim (simulated devices)\n"
+    "  --hid KIND    HID control box: hidraw (default; Windows HID on Windows) or sim (a quiet simulated box)\n"
     "  --list-devices  print the input devices (number, tab, name) and exit\n"
     "  --record-test SECONDS  record channel 1 for SECONDS, print the file and exit\n"
     "  ctl REQUEST   ask the running kavon (same --home): status [--json], start N,\n"
-    "                stop N, reload-timers\n"
+    "                stop N, reload-timers, quit\n"
     "  --version     print the version and exit\n"
     "  --help        print this help and exit\n";
 
@@ -76,7 +76,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
       o.ctl = true;
       for (size_t k = i + 1; k < args.size(); ++k) o.ctlRequest += (k > i + 1 ? " " : "") + args[k];
       if (o.ctlRequest.empty()) {
-        std::cerr << "kavon: ctl needs a request: status [--json], start N, stop N, reload-timers\n";
+        std::cerr << "kavon: ctl needs a request: status [--json], start N, stop N, reload-timers, quit\n";
         return false;
       }
       return true;
@@ -169,7 +169,7 @@ void RunHeadless(kavon::FrmMain& app, double limitSeconds = 0) {
   using namespace std::chrono;
   const auto begin = steady_clock::now();
   auto next = begin;
-  while (!kavon::platform::StopRequested()) {
+  while (!kavon::platform::StopRequested() && !app.state().quitRequested) {
     if (limitSeconds > 0 && duration<double>(steady_clock::now() - begin).count() >= limitSeconds) break;
     next += milliseconds(100);
     const auto now = steady_clock::now();
@@ -311,7 +311,7 @@ int main(int argc, char** argv) {
   if (withWindow) {
     kavon::ui::GuiOptions gui;
     gui.screenshot = options.screenshot;
-    gui.stopRequested = [] { return kavon::platform::StopRequested(); };
+    gui.stopRequested = [&app] { return kavon::platform::StopRequested() || app.state().quitRequested; };
     gui.afterTick = [&app] {
       if (kavon::platform::TakeReloadRequest()) app.ReloadTimerList();
     };

@@ -95,6 +95,7 @@ void FrmMain::Load() {
   app_.errorCatch = app_.settings.ErrorCatch != 0 || FileExists(app_.paths.ErrorCatchMarker());
   app_.lang = Lang(Lang::ModeFor(Lang::EnvironmentLocale(), app_.settings.LangMode));
   Guarded("Load", [&] { SetUpLog(); });
+  for (const std::string& note : app_.store.TakeNotes()) app_.log.WriteLog(note, 1);
   Guarded("Load", [&] { SetUpChannels(); });
   Guarded("Load", [&] {
     app_.capture.SetSync(app_.settings.SyncWrites != 0);

@@ -4,6 +4,7 @@
 // configuration folder ("kavon.ini", "common.ini"), section "conf"; a
 // missing entry is written with its default on first read.
 #include <string>
+#include <vector>
 
 #include "platform/SettingsBackend.h"
 
@@ -42,6 +43,9 @@ class SettingsStore {
   void EndBatch() {
     if (!backend_.EndBatch()) writeFailed_ = true;
   }
+
+  // What the store behind noticed while reading, for the log.
+  std::vector<std::string> TakeNotes() { return backend_.TakeNotes(); }
 
   // True once a write has failed (for one message to the user).
   bool WriteFailed() const { return writeFailed_; }

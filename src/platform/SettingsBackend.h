@@ -4,6 +4,7 @@
 // conventions ("***" for empty, defaults, types).
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kavon::platform {
 
@@ -25,6 +26,9 @@ class SettingsBackend {
   // why the last write failed, for the user.
   virtual std::string Location(const std::string& app) const { return app; }
   virtual std::string LastError() const { return {}; }
+  // What the store noticed while reading (a value it could not use), for
+  // the log; taken once.
+  virtual std::vector<std::string> TakeNotes() { return {}; }
 };
 
 }  // namespace kavon::platform

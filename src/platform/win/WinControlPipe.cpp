@@ -1,0 +1,150 @@
+// `kavon ctl` on Windows: a named pipe whose name follows from the socket
+// path, one client at a time. The server never blocks: the pipe is in
+// no-wait mode and each poll moves a connection one step on. An answer ends
+// with a NUL byte, so the client knows it has all of it and hangs up; only
+// then is the pipe free for the next client.
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+
+#include "platform/ControlSocket.h"
+#include "platform/win/WinText.h"
+
+namespace kavon::platform {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+constexpr auto kClientTimeout = std::chrono::seconds(2);
+constexpr DWORD kBufferBytes = 1 << 16;
+constexpr DWORD kClientWaitMs = 2000;
+constexpr DWORD kClientRetryMs = 50;
+
+std::wstring PipeName(const std::string& path) {
+  std::wstring p = Wide(path);
+  for (auto& c : p) c = static_cast<wchar_t>(towlower(c == L'\\' ? L'/' : c));
+  return L"\\\\.\\pipe\\kavon-" + std::to_wstring(std::hash<std::wstring>{}(p));
+}
+
+class PipeServer : public ControlServer {
+ public:
+  ~PipeServer() override { Close(); }
+
+  std::string Listen(const std::string& path) override {
+    Close();
+    pipe_ = CreateNamedPipeW(PipeName(path).c_str(),
+                             PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                             kBufferBytes, kBufferBytes, 0, nullptr);
+    if (pipe_ == INVALID_HANDLE_VALUE) {
+      pipe_ = nullptr;
+      return ErrorText(GetLastError());
+    }
+    return {};
+  }
+
+  void Poll(const std::function<std::string(const std::string&)>& handle) override {
+    if (!pipe_) return;
+    if (!connected_ && !Accept()) return;
+    if (answered_) {
+      // The client hangs up once it has read the answer.
+      DWORD waiting = 0;
+      if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &waiting, nullptr)) {
+        Drop();
+        return;
+      }
+    } else {
+      char buf[512];
+      DWORD n = 0;
+      while (ReadFile(pipe_, buf, sizeof buf, &n, nullptr) && n > 0) request_.append(buf, n);
+      if (GetLastError() == ERROR_BROKEN_PIPE) {
+        Drop();
+        return;
+      }
+      const auto end = request_.find('\n');
+      if (end != std::string::npos || request_.size() > kMaxControlRequest) {
+        const std::string answer = handle(request_.substr(0, std::min(end, kMaxControlRequest))) + std::string(1, '\0');
+        DWORD written = 0;
+        WriteFile(pipe_, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
+        answered_ = true;
+        since_ = Steady::now();
+      }
+    }
+    if (Steady::now() - since_ > kClientTimeout) Drop();
+  }
+
+  void Close() override {
+    if (!pipe_) return;
+    DisconnectNamedPipe(pipe_);
+    CloseHandle(pipe_);
+    pipe_ = nullptr;
+    connected_ = false;
+  }
+
+ private:
+  // In no-wait mode this only looks: true when a client is there.
+  bool Accept() {
+    const bool now = ConnectNamedPipe(pipe_, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+    if (!now) {
+      if (GetLastError() == ERROR_NO_DATA) Drop();  // came and went
+      return false;
+    }
+    connected_ = true;
+    answered_ = false;
+    request_.clear();
+    since_ = Steady::now();
+    return true;
+  }
+
+  void Drop() {
+    DisconnectNamedPipe(pipe_);
+    connected_ = false;
+    answered_ = false;
+    request_.clear();
+  }
+
+  HANDLE pipe_ = nullptr;
+  bool connected_ = false;
+  bool answered_ = false;
+  std::string request_;
+  Steady::time_point since_{};
+};
+
+}  // namespace
+
+std::unique_ptr<ControlServer> MakeControlServer() { return std::make_unique<PipeServer>(); }
+
+std::optional<std::string> SendControlRequest(const std::string& path, const std::string& request, std::string* why) {
+  const std::wstring name = PipeName(path);
+  // The pipe is busy while the client before us hangs up; kavon frees it
+  // at its next tick.
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  for (DWORD waited = 0;; waited += kClientRetryMs) {
+    pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY || waited >= kClientWaitMs) break;
+    Sleep(kClientRetryMs);
+  }
+  if (pipe == INVALID_HANDLE_VALUE) {
+    if (why) *why = ErrorText(GetLastError());
+    return std::nullopt;
+  }
+  const std::string line = request + "\n";
+  DWORD n = 0;
+  std::string answer;
+  if (WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), &n, nullptr)) {
+    char buf[4096];
+    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) {
+      answer.append(buf, n);
+      if (answer.find('\0') != std::string::npos) break;
+    }
+  }
+  CloseHandle(pipe);
+  const auto end = answer.find('\0');
+  if (end == std::string::npos) {
+    if (why) *why = "no answer";
+    return std::nullopt;
+  }
+  return answer.substr(0, end);
+}
+
+}  // namespace kavon::platform

@@ -1,0 +1,92 @@
+#include <windows.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/FileSync.h"
+#include "platform/Utf8Path.h"
+#include "platform/win/WinText.h"
+
+namespace kavon::platform {
+namespace {
+
+// Long names (260 characters and more) need the \\?\ form of a full path.
+std::wstring LongPath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(U8Path(path), ec);
+  if (ec) full = U8Path(path);
+  std::wstring w = full.lexically_normal().make_preferred().wstring();
+  if (w.size() >= MAX_PATH && w.rfind(L"\\\\", 0) != 0) w = L"\\\\?\\" + w;
+  return w;
+}
+
+void SetErrno(DWORD code) {
+  switch (code) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+    case ERROR_ACCESS_DENIED: errno = EACCES; break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    default: errno = EIO; break;
+  }
+}
+
+}  // namespace
+
+std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+  const std::string temp = path + ".tmp" + std::to_string(GetCurrentProcessId());
+  const std::wstring wideTemp = LongPath(temp);
+  HANDLE file = CreateFileW(wideTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return temp + ": " + ErrorText(GetLastError());
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size() && FlushFileBuffers(file);
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  if (!ok) {
+    DeleteFileW(wideTemp.c_str());
+    return temp + ": " + ErrorText(error);
+  }
+  if (!MoveFileExW(wideTemp.c_str(), LongPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD moveError = GetLastError();
+    DeleteFileW(wideTemp.c_str());
+    return path + ": " + ErrorText(moveError);
+  }
+  return {};
+}
+
+bool SyncFileData(const std::string& path) {
+  HANDLE file = CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    SetErrno(GetLastError());
+    return false;
+  }
+  const bool ok = FlushFileBuffers(file);
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  if (!ok) SetErrno(error);
+  return ok;
+}
+
+int RemoveStaleTemporaries(const std::string& folder, const std::string& suffix) {
+  namespace fs = std::filesystem;
+  const std::string own = std::to_string(GetCurrentProcessId());
+  std::error_code ec;
+  fs::directory_iterator it(folder.empty() ? fs::path(".") : U8Path(folder), ec);
+  if (ec) return 0;
+  int removed = 0;
+  for (const auto& entry : it) {
+    const std::string name = U8String(entry.path().filename());
+    const auto mark = name.rfind(".tmp");
+    if (mark == std::string::npos || mark < suffix.size()) continue;
+    const std::string pid = name.substr(mark + 4);
+    const bool digits = !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || pid == own || name.compare(mark - suffix.size(), suffix.size(), suffix) != 0) continue;
+    if (!entry.is_regular_file(ec)) continue;
+    if (fs::remove(entry.path(), ec)) ++removed;
+  }
+  return removed;
+}
+
+}  // namespace kavon::platform

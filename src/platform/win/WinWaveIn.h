@@ -1,0 +1,43 @@
+#pragma once
+// Wave input from winmm. Each open device has an event that winmm signals
+// when it hands a buffer back, and one thread that waits on it and marks
+// our buffers done in the order they were queued, as the engine expects.
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/WaveIn.h"
+
+namespace kavon::platform {
+
+class WinWaveIn : public WaveIn {
+ public:
+  WinWaveIn();
+  ~WinWaveIn() override;
+
+  int DeviceCount() override;
+  std::string DeviceName(int id) override;
+  WaveResult Open(WaveHandle* handle, int deviceId, const WaveFormat& format) override;
+  WaveResult Prepare(WaveHandle handle, WaveBuffer* buffer) override;
+  WaveResult AddBuffer(WaveHandle handle, WaveBuffer* buffer) override;
+  WaveResult Start(WaveHandle handle) override;
+  WaveResult Reset(WaveHandle handle) override;
+  WaveResult Stop(WaveHandle handle) override;
+  WaveResult Unprepare(WaveHandle handle, WaveBuffer* buffer) override;
+  WaveResult Close(WaveHandle handle) override;
+  WaveResult Position(WaveHandle handle, uint64_t* samples) override;
+  WaveResult Status(WaveHandle handle) override;
+  std::string ErrorText(WaveResult code) override;
+
+ private:
+  struct Stream;
+  Stream* Find(WaveHandle h);
+
+  std::mutex mutex_;
+  std::map<WaveHandle, std::unique_ptr<Stream>> streams_;
+  WaveHandle nextHandle_ = 1;
+};
+
+}  // namespace kavon::platform

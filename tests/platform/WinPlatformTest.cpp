@@ -1,0 +1,133 @@
+// The Windows back ends under wine: the registry store with its
+// conventions, Japanese and long file names, the single instance across
+// processes, the clock's zone conversions. The wine prefix is the test
+// run's own (scripts/test-windows), so the registry written here is too.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "app/SettingsStore.h"
+#include "common/FileHelpers.h"
+#include "platform/Clock.h"
+#include "platform/FileSync.h"
+#include "platform/InstanceLock.h"
+#include "platform/Utf8Path.h"
+#include "platform/win/WinRegistry.h"
+#include "platform/win/WinText.h"
+#include "support/TempDir.h"
+
+namespace kavon {
+namespace {
+
+using platform::Wide;
+
+// A registry root of this test's own, removed afterwards.
+struct TestKey {
+  std::string root = "Software\\kavon-test-" + std::to_string(std::random_device{}());
+  ~TestKey() { RegDeleteTreeW(HKEY_CURRENT_USER, Wide(root).c_str()); }
+  void SetRaw(const std::string& app, const std::string& name, DWORD type, const void* data, DWORD bytes) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Wide(root + "\\" + app).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, Wide(name).c_str(), 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(key);
+  }
+};
+
+TEST(WinRegistry, RoundTripConventionsAndBadValues) {
+  TestKey k;
+  platform::RegistrySettingsBackend backend(k.root);
+  SettingsStore store(backend);
+  store.WriteSetting("RecPath_1", "D:\\録音\\朝");
+  store.WriteSetting("Empty", "");
+  EXPECT_EQ(store.ReadSetting("RecPath_1", "x"), "D:\\録音\\朝");
+  EXPECT_EQ(backend.Read("kavon", "conf", "Empty"), std::optional<std::string>("***"));
+  EXPECT_EQ(store.ReadSetting("Empty", "x"), "");
+  EXPECT_EQ(store.ReadSetting("Missing", "7"), "7");
+  EXPECT_EQ(backend.Location("kavon"), "HKEY_CURRENT_USER\\" + k.root + "\\kavon");
+
+  // DebugLogPath lives beside the program's key, under "common".
+  k.SetRaw("common", "DebugLogPath", REG_SZ, L"C:\\log", sizeof(L"C:\\log"));
+  EXPECT_EQ(store.ReadRegValue("DebugLogPath", "", "common"), "C:\\log");
+
+  // A number stored as a DWORD, or a value longer than any setting, reads
+  // as absent and is noted for the log.
+  const DWORD number = 5;
+  k.SetRaw("kavon", "NumRec", REG_DWORD, &number, sizeof number);
+  const std::wstring huge(40000, L'a');
+  k.SetRaw("kavon", "RecPath_2", REG_SZ, huge.c_str(), static_cast<DWORD>((huge.size() + 1) * sizeof(wchar_t)));
+  EXPECT_EQ(store.ReadSetting("NumRec", "1"), "1");
+  EXPECT_EQ(store.ReadSetting("RecPath_2", "d"), "d");
+  const auto notes = store.TakeNotes();
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_NE(notes[0].find("NumRec"), std::string::npos);
+  EXPECT_NE(notes[1].find("RecPath_2"), std::string::npos);
+}
+
+TEST(WinFiles, JapaneseAndLongNamesAreWrittenAndReadBack) {
+  test::TempDir dir;
+  const std::string name = dir.File("録音：1.wav");
+  const char data[] = "RIFF";
+  ASSERT_EQ(WriteFileAt(data, 4, 0, name), 1);
+  EXPECT_EQ(FileExists(name), 1);
+  // The name on disk, as the system lists it, is the Japanese one.
+  WIN32_FIND_DATAW found{};
+  HANDLE h = FindFirstFileW((Wide(dir.path()) + L"\\*.wav").c_str(), &found);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  EXPECT_EQ(platform::Utf8(found.cFileName), "録音：1.wav");
+  EXPECT_EQ(platform::ReplaceFileAtomically(dir.File("タイマー.txt"), "\"0\"\r\n"), "");
+  EXPECT_EQ(test::ReadWholeFile(dir.File("タイマー.txt")), "\"0\"\r\n");
+
+  // Past 260 characters.
+  std::string deep = dir.path();
+  while (deep.size() < 300) deep += "/フォルダ" + std::to_string(deep.size());
+  ASSERT_EQ(MakeDirs(deep), 1);
+  EXPECT_EQ(platform::ReplaceFileAtomically(deep + "/kavon.ini", "[conf]\r\n"), "");
+  EXPECT_EQ(FileExists(deep + "/kavon.ini"), 1);
+}
+
+TEST(WinInstance, OneKavonPerHomeAcrossProcesses) {
+  test::TempDir dir;
+  auto first = platform::MakeInstanceLock(dir.File("kavon.lock"));
+  ASSERT_TRUE(first->Acquire());
+  EXPECT_FALSE(platform::MakeInstanceLock(dir.File("kavon.lock"))->Acquire());
+  test::TempDir other;
+  EXPECT_TRUE(platform::MakeInstanceLock(other.File("kavon.lock"))->Acquire());
+
+  // A second kavon.exe on the same home refuses to run.
+  const char* bin = std::getenv("KAVON_BIN");
+  ASSERT_NE(bin, nullptr);
+  std::string exe = bin;
+  if (!exe.empty() && exe[0] == '/') exe = "Z:" + exe;  // wine sees the build tree as drive Z:
+  std::wstring command = L"\"" + Wide(exe) + L"\" --home \"" + Wide(dir.path()) + L"\" --list-devices --audio sim";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  EXPECT_EQ(code, 1u);
+}
+
+TEST(WinClock, LocalTimeRoundTrips) {
+  const platform::CivilTime noon{2024, 7, 1, 12, 30, 15, 250, 0};
+  const platform::CivilTime back = platform::LocalCivilTime(platform::InstantOfLocal(noon));
+  EXPECT_EQ(back.year, 2024);
+  EXPECT_EQ(back.month, 7);
+  EXPECT_EQ(back.day, 1);
+  EXPECT_EQ(back.hour, 12);
+  EXPECT_EQ(back.minute, 30);
+  EXPECT_EQ(back.second, 15);
+  EXPECT_EQ(back.millisecond, 250);
+}
+
+}  // namespace
+}  // namespace kavon
