@@ -380,38 +380,17 @@ TEST(Tick, WatchdogAndDisplayClock) {
   EXPECT_NE(f.ErrText().find("制御戻らず 6.250"), std::string::npos);
 }
 
-#ifndef _WIN32  // the zone is chosen with TZ, which Windows does not read
 // Daylight saving in a zone that has it.
-class TickDst : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    oldTz_ = tz ? tz : "";
-    hadTz_ = tz != nullptr;
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (hadTz_) {
-      setenv("TZ", oldTz_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  static platform::SysMs Utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
-    using namespace std::chrono;
-    return platform::SysMs(sys_days{year{y} / mo / d}) + hours(h) + minutes(mi) + seconds(s);
-  }
-  std::string oldTz_;
-  bool hadTz_ = false;
-};
+platform::SysMs Utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
+  using namespace std::chrono;
+  return platform::SysMs(sys_days{year{y} / mo / d}) + hours(h) + minutes(mi) + seconds(s);
+}
 
-TEST_F(TickDst, SpringForwardFiresSkippedStartsAtTheFirstSecondAfter) {
+TEST(TickDst, SpringForwardFiresSkippedStartsAtTheFirstSecondAfter) {
   AppFixture f("NumRec=0\nHourAdjust=0\n");
   // 02:30 does not exist on 31 March 2024 in Berlin.
   WriteTimer(f, "\"0\",\"5\",\"2024/03/31\",\"02:30:00\",\"0\",\"\",\"Skipped\"\r\n");
-  f.clock.UseSystemZone();
+  f.clock.UseZone(platform::FakeClock::CentralEuropean);
   f.clock.SetUtc(Utc(2024, 3, 31, 0, 59, 50));  // 01:59:50 CET
   f.Load();
   f.Run(9.5);
@@ -422,18 +401,16 @@ TEST_F(TickDst, SpringForwardFiresSkippedStartsAtTheFirstSecondAfter) {
   EXPECT_NE(f.ErrText("20240331").find("時刻帯変更（進み）"), std::string::npos);
 }
 
-TEST_F(TickDst, FallBackFiresARepeatedHourOnce) {
+TEST(TickDst, FallBackFiresARepeatedHourOnce) {
   AppFixture f("NumRec=0\nHourAdjust=0\n");
   WriteTimer(f, "\"0\",\"5\",\"\",\"02:30:00\",\"1\",\"\",\"Twice\"\r\n");  // Sundays
-  f.clock.UseSystemZone();
+  f.clock.UseZone(platform::FakeClock::CentralEuropean);
   f.clock.SetUtc(Utc(2024, 10, 27, 0, 29, 50));  // 02:29:50 CEST
   f.Load();
   f.Run(3620);  // through 02:30 CEST and again 02:30 CET
   EXPECT_EQ(TimerStarts(f.LogText("20241027")), 1);
   EXPECT_NE(f.ErrText("20241027").find("時刻帯変更（戻り）"), std::string::npos);
 }
-
-#endif
 
 }  // namespace
 }  // namespace kavon

@@ -27,7 +27,7 @@ CivilTime CivilOf(SysMs instant, int offset) {
 FakeClock::FakeClock(SysMs start, int utcOffsetSec) : now_(start), offset_(utcOffsetSec) {}
 
 CivilTime FakeClock::ToLocal(SysMs instant) const {
-  return systemZone_ ? LocalCivilTime(instant) : CivilOf(instant, offset_);
+  return CivilOf(instant, zone_ ? zone_(instant) : offset_);
 }
 
 int FakeClock::SetLocalTime(const CivilTime& local) {
@@ -39,14 +39,24 @@ int FakeClock::SetLocalTime(const CivilTime& local) {
 }
 
 void FakeClock::SetLocal(int year, int month, int day, int hour, int minute, int second, int ms) {
-  if (systemZone_) {
-    CivilTime c{year, month, day, hour, minute, second, ms, 0};
-    now_ = InstantOfLocal(c);
+  const sys_days d{std::chrono::year{year} / month / day};
+  const SysMs asUtc = SysMs(d) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(ms);
+  if (!zone_) {
+    now_ = asUtc - seconds(offset_);
     return;
   }
-  const sys_days d{std::chrono::year{year} / month / day};
-  now_ = SysMs(d) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(ms) -
-         seconds(offset_);
+  // The offset of the instant found; in a repeated hour the earlier one.
+  now_ = asUtc - seconds(zone_(asUtc - seconds(zone_(asUtc))));
+}
+
+int FakeClock::CentralEuropean(SysMs utc) {
+  // Summer time from 01:00 UTC on the last Sunday of March to 01:00 UTC on
+  // the last Sunday of October.
+  const auto lastSunday = [](std::chrono::year y, unsigned month) {
+    return sys_days{y / std::chrono::month{month} / std::chrono::Sunday[std::chrono::last]} + hours(1);
+  };
+  const std::chrono::year y = year_month_day{floor<days>(utc)}.year();
+  return utc >= lastSunday(y, 3) && utc < lastSunday(y, 10) ? 7200 : 3600;
 }
 
 void FakeClock::Advance(double secondsToAdd) {

@@ -11,7 +11,7 @@ namespace kavon::platform {
 
 class FakeClock : public Clock {
  public:
-  // Local time is UTC plus a fixed offset, unless UseSystemZone() is called.
+  // Local time is UTC plus a fixed offset, unless UseZone() gives a rule.
   explicit FakeClock(SysMs start = SysMs{}, int utcOffsetSec = 0);
 
   SysMs NowUtc() const override { return now_; }
@@ -24,8 +24,12 @@ class FakeClock : public Clock {
   void SetUtc(SysMs instant) { now_ = instant; }
   void Advance(double seconds);
   void AdvanceMs(int64_t ms);
-  // Convert with the C library's rules for TZ, so tests can cover DST.
-  void UseSystemZone() { systemZone_ = true; }
+  // The UTC offset in seconds at each instant: tests cover daylight saving
+  // with a zone's rule, on any platform.
+  using ZoneRule = std::function<int(SysMs utc)>;
+  void UseZone(ZoneRule rule) { zone_ = std::move(rule); }
+  // Central European Time with its summer time (the EU rule).
+  static int CentralEuropean(SysMs utc);
   void FailSetting(int error) { setError_ = error; }
   int SetCount() const { return setCount_; }
   void OnAdvance(std::function<void()> listener) { listeners_.push_back(std::move(listener)); }
@@ -34,7 +38,7 @@ class FakeClock : public Clock {
   SysMs now_;
   int64_t steadyMs_ = 1000000;
   int offset_ = 0;
-  bool systemZone_ = false;
+  ZoneRule zone_;
   int setError_ = 0;
   int setCount_ = 0;
   std::vector<std::function<void()>> listeners_;
