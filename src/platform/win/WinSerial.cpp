@@ -17,6 +17,7 @@ int PortNumber(const std::string& name) {
 
 bool IsGone(DWORD error) {
   return error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_REMOVED || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_NOT_READY || error == ERROR_DEVICE_NOT_CONNECTED ||
          error == ERROR_OPERATION_ABORTED || error == ERROR_GEN_FAILURE || error == ERROR_FILE_NOT_FOUND;
 }
 
@@ -69,6 +70,10 @@ class WinSerialPort : public SerialPort {
       Fail(GetLastError());
       return {};
     }
+    // A read of a pulled port returns nothing, without an error: the
+    // port's state tells.
+    DWORD errors = 0;
+    if (n == 0 && !ClearCommError(port_, &errors, nullptr) && IsGone(GetLastError())) lost_ = true;
     out.resize(n);
     return out;
   }
@@ -133,7 +138,13 @@ bool WinSerialSystem::Exists(const std::string& device) {
   if (device.empty()) return false;
   wchar_t target[1024];
   const std::wstring name = Wide(device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device);
-  return QueryDosDeviceW(name.c_str(), target, 1024) != 0;
+  if (QueryDosDeviceW(name.c_str(), target, 1024) != 0) return true;
+  // A port added since the system listed its devices: it opens (or is
+  // busy with someone else).
+  HANDLE h = CreateFileW((L"\\\\.\\" + name).c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED;
+  CloseHandle(h);
+  return true;
 }
 
 std::unique_ptr<SerialPort> WinSerialSystem::NewPort() { return std::make_unique<WinSerialPort>(); }
