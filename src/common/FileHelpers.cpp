@@ -255,10 +255,10 @@ std::string Backslash(const std::string& path, bool remove) {
   if (Trim(path).empty()) return {};
   if (remove) {
     std::string p = path;
-    while (p.size() > 1 && p.back() == kSep) p.pop_back();
+    while (p.size() > 1 && platform::IsPathSeparator(p.back())) p.pop_back();
     return p;
   }
-  return path.back() == kSep ? path : path + kSep;
+  return platform::IsPathSeparator(path.back()) ? path : path + kSep;
 }
 
 std::string EnsureExtension(const std::string& path, const std::string& ext) {
@@ -273,7 +273,7 @@ std::string EnsureExtension(const std::string& path, const std::string& ext) {
 std::string SplitPath(const std::string& path, bool folder, bool sep, bool base, bool dot, bool ext,
                       int letterCase) {
   if (path.empty()) return {};
-  const auto slash = path.rfind(kSep);
+  const auto slash = path.find_last_of(platform::kPathSeparators);
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const auto lastDot = name.rfind('.');
@@ -281,7 +281,7 @@ std::string SplitPath(const std::string& path, bool folder, bool sep, bool base,
   const std::string extension = lastDot == std::string::npos ? "" : name.substr(lastDot + 1);
   std::string out;
   if (folder) out += dir;
-  if (sep && slash != std::string::npos) out += kSep;
+  if (sep && slash != std::string::npos) out += path[slash];
   if (base) out += stem;
   if (dot && lastDot != std::string::npos) out += '.';
   if (ext) out += extension;

@@ -9,6 +9,15 @@
 
 namespace kavon::platform {
 
+// What separates folders in a name: Windows takes "\\" as well as "/";
+// elsewhere a backslash is an ordinary character of a file name.
+#ifdef _WIN32
+inline constexpr std::string_view kPathSeparators = "/\\";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+#endif
+inline bool IsPathSeparator(char c) { return kPathSeparators.find(c) != std::string_view::npos; }
+
 inline std::filesystem::path U8Path(std::string_view utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }

@@ -83,6 +83,12 @@ TEST(WinFiles, JapaneseAndLongNamesAreWrittenAndReadBack) {
   EXPECT_EQ(platform::ReplaceFileAtomically(dir.File("タイマー.txt"), "\"0\"\r\n"), "");
   EXPECT_EQ(test::ReadWholeFile(dir.File("タイマー.txt")), "\"0\"\r\n");
 
+  // Names typed the Windows way.
+  EXPECT_EQ(SplitPath("D:\\録音\\朝.wav", true, false, false, false, false), "D:\\録音");
+  EXPECT_EQ(SplitPath("D:\\録音\\朝.wav", false, false, true, true, true), "朝.wav");
+  EXPECT_EQ(Backslash("D:\\録音\\"), "D:\\録音\\");
+  EXPECT_EQ(Backslash("D:\\録音\\", true), "D:\\録音");
+
   // Past 260 characters.
   std::string deep = dir.path();
   while (deep.size() < 300) deep += "/フォルダ" + std::to_string(deep.size());
