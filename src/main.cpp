@@ -270,7 +270,13 @@ int main(int argc, char** argv) {
 
   const bool withWindow = options.recordTest == 0 && !options.headless && kavon::ui::HasWindow(!options.screenshot.empty());
   if (!withWindow && !options.headless && options.recordTest == 0) {
-    std::cerr << "kavon: " << lang.Text("ディスプレイがないため、ウィンドウなしで動きます", "no display; running headless") << "\n";
+    // A build without Qt (Windows here) has no window to show at all.
+    const bool built = kavon::ui::HasWindow(true);
+    std::cerr << "kavon: "
+              << (built ? lang.Text("ディスプレイがないため、ウィンドウなしで動きます", "no display; running headless")
+                        : lang.Text("この kavon にはウィンドウがないため、ウィンドウなしで動きます",
+                                    "this kavon has no window; running headless"))
+              << "\n";
   }
 
   kavon::platform::InstallRequestHandlers();

@@ -349,6 +349,8 @@ void TimerWindow::EditCell(int row, int column, const QString& text) {
   const auto& entries = app_.timers().entries();
   if (row < 0 || row >= static_cast<int>(entries.size())) return;
   TimerFields f = FieldsOf(entries[static_cast<size_t>(row)], comboCh_->count());
+  // Only the edited cell changes: a channel outside the list stays as read.
+  if (column != 0) f.ch = entries[static_cast<size_t>(row)].Ch;
   const std::string value = S(text.trimmed());
   switch (column) {
     case 0: f.ch = text.toInt() - 1; break;
