@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/FileSync.h"
+#include "platform/StaleTemporaries.h"
 #include "platform/Utf8Path.h"
 #include "platform/win/WinText.h"
 
@@ -70,23 +71,7 @@ bool SyncFileData(const std::string& path) {
 }
 
 int RemoveStaleTemporaries(const std::string& folder, const std::string& suffix) {
-  namespace fs = std::filesystem;
-  const std::string own = std::to_string(GetCurrentProcessId());
-  std::error_code ec;
-  fs::directory_iterator it(folder.empty() ? fs::path(".") : U8Path(folder), ec);
-  if (ec) return 0;
-  int removed = 0;
-  for (const auto& entry : it) {
-    const std::string name = U8String(entry.path().filename());
-    const auto mark = name.rfind(".tmp");
-    if (mark == std::string::npos || mark < suffix.size()) continue;
-    const std::string pid = name.substr(mark + 4);
-    const bool digits = !pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || pid == own || name.compare(mark - suffix.size(), suffix.size(), suffix) != 0) continue;
-    if (!entry.is_regular_file(ec)) continue;
-    if (fs::remove(entry.path(), ec)) ++removed;
-  }
-  return removed;
+  return RemoveStaleTemporariesOf(folder, suffix, std::to_string(GetCurrentProcessId()));
 }
 
 }  // namespace kavon::platform
