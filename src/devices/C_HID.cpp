@@ -18,6 +18,15 @@ constexpr int kInquirySlot = 0, kAnswerSlot = 1, kWriteSlot = 2;
 
 std::string Three(int v) { return Pad(v, 3); }
 
+// A busy flag (WhileReadFile, WhileWriteFile) set for as long as a call runs.
+struct BusyWhile {
+  explicit BusyWhile(int& flag) : flag_(flag) { flag_ = 1; }
+  ~BusyWhile() { flag_ = 0; }
+  BusyWhile(const BusyWhile&) = delete;
+  BusyWhile& operator=(const BusyWhile&) = delete;
+  int& flag_;
+};
+
 }  // namespace
 
 C_HID::C_HID(platform::HidSystem& system, const platform::Clock& clock, Log& log)
@@ -171,11 +180,7 @@ int C_HID::VantRead(int pReadStatus, int pGetUp, int pPort) {
   if (pPort < 0 || pPort >= kPorts) return -1;
   int result = pReadStatus != 0 ? lastPortValue_[static_cast<size_t>(pPort)] : 0;
   if (whileWrite_ != 0 || !device_ || inLen_ < kMinBoxReport || outLen_ < kMinBoxReport) return result;
-  whileRead_ = 1;
-  struct Done {
-    int& flag;
-    ~Done() { flag = 0; }
-  } done{whileRead_};
+  const BusyWhile busy(whileRead_);
   const bool async = syncMode_ == 2;
   bool sentNow = false;
   if (inquirySent_ == 0 || !async) {
@@ -209,11 +214,7 @@ int C_HID::VantWrite(int pValue, int pPort) {
   if (!device_ || pValue <= 0 || pValue >= kNothing || pPort < 0 || pPort >= kPorts || outLen_ < kMinBoxReport) {
     return 0;
   }
-  whileWrite_ = 1;
-  struct Done {
-    int& flag;
-    ~Done() { flag = 0; }
-  } done{whileWrite_};
+  const BusyWhile busy(whileWrite_);
   // Mode 2: a write never overtakes a half-finished exchange; its answer
   // is kept for the next read.
   if (syncMode_ == 2 && readRequested_ != 0 && !answerWaiting_) {

@@ -142,7 +142,8 @@ FrmTimer::Outcome FrmTimer::Check(const TimerFields& f, int excludedRow, TimerEn
   const TimerRules rules = rules_();
   TimerEntry e;
   e.Ch = std::max(f.ch, 0);
-  // An empty start counts as 0 seconds; any other text must read as a time.
+  // An empty start counts as 0 seconds (as TimeTextToMs reads it); any
+  // other text must read as a time.
   // It is stored as hh:mm:ss, which is what the tick compares.
   bool timeRead = false;
   const int64_t t = TimeTextToMs(f.startTime, true, &timeRead) / 1000;
@@ -161,8 +162,7 @@ FrmTimer::Outcome FrmTimer::Check(const TimerFields& f, int excludedRow, TimerEn
   e.Ref = f.ref;
   e.FileTitle = SafeFileName(f.fileTitle);
 
-  const int64_t t0 = timeRead ? t : 0;
-  if (t0 < rules.dayStart || t0 >= rules.dayStart + kDay) return Refused("開始時刻が不正です");
+  if (t < rules.dayStart || t >= rules.dayStart + kDay) return Refused("開始時刻が不正です");
   if (e.Length > rules.maxSeconds) return Refused("録音時間が長すぎます");
   if (e.Length <= kShortestSeconds) return Refused("録音時間が短すぎます");
   if (e.Date.empty() && e.WeekMask == 0) return Refused("録音日を指定してください");

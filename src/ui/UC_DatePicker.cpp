@@ -114,7 +114,8 @@ void UC_DatePicker::paintEvent(QPaintEvent*) {
     p.drawText(Twips(kGridLeft + c * kCell, 60, kCell, kCell), Qt::AlignCenter, name);
   }
   p.setPen(palette().color(QPalette::Mid));
-  p.drawLine(Twips(kGridLeft, kGridTop - 20, 7 * kCell, 0).topLeft(), Twips(kGridLeft, kGridTop - 20, 7 * kCell, 0).topRight());
+  const QRectF rule = Twips(kGridLeft, kGridTop - 20, 7 * kCell, 0);
+  p.drawLine(rule.topLeft(), rule.topRight());
   const int selected = static_cast<int>(unsigned{value_.day()});
   for (int cell = 0; cell < 42; ++cell) {
     const int d = cells_[static_cast<size_t>(cell)];
