@@ -16,9 +16,11 @@ namespace fs = std::filesystem;
 namespace kavon {
 namespace {
 
-// The longest file name the file systems we write to take, in bytes, less
-// room for a continuation " (12345)".
-constexpr size_t kMaxNameBytes = 255 - 8;
+// The longest file name the file systems we write to take, in bytes. A
+// name of ours leaves room for the series mark " (999)" behind its title.
+constexpr size_t kMaxFileNameBytes = 255;
+constexpr int kMaxSeries = 999;
+constexpr size_t kSeriesRoom = 6;
 
 // text cut to at most bytes, at a UTF-8 character boundary.
 std::string CutUtf8(const std::string& text, size_t bytes) {
@@ -28,14 +30,15 @@ std::string CutUtf8(const std::string& text, size_t bytes) {
   return text.substr(0, end);
 }
 
-// stem + tail, the stem's last path part shortened so the name fits.
-std::string FitName(const std::string& stem, const std::string& tail, bool* shortened) {
-  const size_t slash = stem.find_last_of('/');
+// stem + tail, the stem's last path part shortened so the name takes at
+// most limit bytes.
+std::string FitName(const std::string& stem, const std::string& tail, size_t limit, bool* shortened = nullptr) {
+  const size_t slash = stem.find_last_of(platform::kPathSeparators);
   const size_t start = slash == std::string::npos ? 0 : slash + 1;
   const std::string title = stem.substr(start);
-  if (title.size() + tail.size() <= kMaxNameBytes) return stem + tail;
+  if (title.size() + tail.size() <= limit) return stem + tail;
   if (shortened) *shortened = true;
-  const size_t room = kMaxNameBytes > tail.size() ? kMaxNameBytes - tail.size() : 0;
+  const size_t room = limit > tail.size() ? limit - tail.size() : 0;
   return stem.substr(0, start) + Trim(CutUtf8(title, room)) + tail;
 }
 
@@ -53,6 +56,11 @@ std::string SafeTitle(const std::string& title) {
 
 std::string WithoutWavEnding(const std::string& base) {
   return EndsWith(ToLower(base), ".wav") ? base.substr(0, base.size() - 4) : base;
+}
+
+std::string SeriesName(const std::string& first, int index) {
+  if (index <= 1) return first;
+  return FitName(WithoutWavEnding(first), " (" + std::to_string(index) + ").wav", kMaxFileNameBytes);
 }
 
 RecordingControl::RecordingControl(AppState& app)
@@ -109,7 +117,9 @@ std::string RecordingControl::RecordingFileName(int ch, const std::string& base,
   if (app_.settings.NumRec >= 1) stamp += "_" + std::to_string(ch + 1);
   const std::string& recPath = app_.settings.RecPath[static_cast<size_t>(ch)];
   if (base.empty() || base == recPath || base == ChannelFolder(ch)) return ChannelFolder(ch) + stamp + ".wav";
-  if (FileExists(EnsureExtension(base, "wav")) || manual == 0) return FitName(WithoutWavEnding(base), " " + stamp + ".wav", shortened);
+  if (FileExists(EnsureExtension(base, "wav")) || manual == 0) {
+    return FitName(WithoutWavEnding(base), " " + stamp + ".wav", kMaxFileNameBytes - kSeriesRoom, shortened);
+  }
   return EnsureExtension(base, "wav");
 }
 
@@ -121,10 +131,37 @@ std::string RecordingControl::NameRecording(int ch, const std::string& base, int
   return name;
 }
 
-bool RecordingControl::CreateRecordingFile(const std::string& name, std::string& why) {
-  const std::string folder = SplitPath(name, true, false, false, false, false);
+std::string RecordingControl::ClaimFile(int ch, int from, std::string& why) {
+  Series& series = series_[static_cast<size_t>(ch)];
+  const std::string folder = SplitPath(series.first, true, false, false, false, false);
   if (!folder.empty()) MakeDirs(folder);
-  return CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, name, 0, &why) != 0;
+  for (int index = std::max(1, from); index <= kMaxSeries; ++index) {
+    const std::string name = SeriesName(series.first, index);
+    switch (CreateWaveFile(app_.capture.Format().samplesPerSec, 16, 2, name, 0, &why)) {
+      case platform::NewFile::NameTaken: continue;
+      case platform::NewFile::Failed: return {};
+      case platform::NewFile::Created: break;
+    }
+    series.index = index;
+    app_.capture.NewFileMade(ch, name);
+    return name;
+  }
+  why = "名前の空きがありません（" + std::to_string(kMaxSeries) + "まで使用中）";
+  return {};
+}
+
+std::string RecordingControl::ClaimRecordingFile(int ch, const std::string& intended, std::string& why) {
+  series_[static_cast<size_t>(ch)] = Series{intended, 1};
+  const std::string name = ClaimFile(ch, 1, why);
+  if (!name.empty() && name != intended) {
+    app_.log.WriteLog("同名のファイルがあるため別名で録音 " + std::to_string(ch + 1) + " " + name, 1);
+  }
+  return name;
+}
+
+std::string RecordingControl::PreviousPart(int ch) const {
+  const Series& series = series_[static_cast<size_t>(ch)];
+  return series.index > 1 ? SeriesName(series.first, series.index - 1) : std::string();
 }
 
 void RecordingControl::Fail(int ch, const std::string& why, Origin origin) {
@@ -141,9 +178,11 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
   if (!app_.IsChannel(ch)) return 0;
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen) return 1;
-  c.RecFileName = NameRecording(ch, base, manual, stamp);
+  const std::string intended = NameRecording(ch, base, manual, stamp);
   std::string why;
-  if (!CreateRecordingFile(c.RecFileName, why)) {
+  const std::string name = ClaimRecordingFile(ch, intended, why);
+  c.RecFileName = name.empty() ? intended : name;
+  if (name.empty()) {
     Fail(ch, "ファイルを作成できません " + c.RecFileName + " (" + why + ")", origin);
     return 0;
   }
@@ -160,8 +199,6 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
 
 void RecordingControl::ShowStarted(int ch, Origin origin) {
   ChannelCapture& c = app_.capture.Channel(ch);
-  firstFile_[static_cast<size_t>(ch)] = c.RecFileName;
-  fileIndex_[static_cast<size_t>(ch)] = 1;
   byTimer_[static_cast<size_t>(ch)] = origin == Origin::Timer;
   ChannelView& v = app_.view[static_cast<size_t>(ch)];
   v.recordActive = true;
@@ -177,10 +214,13 @@ bool RecordingControl::HandOver(int ch, int64_t limitFrames, const std::string& 
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen != 1) return false;
   const std::string old = c.RecFileName;
-  const std::string next = NameRecording(ch, base, 0, stamp);
+  const Series oldSeries = series_[static_cast<size_t>(ch)];
+  const std::string intended = NameRecording(ch, base, 0, stamp);
   std::string why;
-  if (next == old || !CreateRecordingFile(next, why)) {
-    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next + " ファイルを作成できません (" + why + ")", 1);
+  const std::string next = ClaimRecordingFile(ch, intended, why);
+  if (next.empty()) {
+    series_[static_cast<size_t>(ch)] = oldSeries;  // the old recording runs on in its own series
+    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + intended + " ファイルを作成できません (" + why + ")", 1);
     return false;
   }
   app_.capture.HandOver(ch, next, limitFrames);
@@ -194,17 +234,13 @@ bool RecordingControl::HandOver(int ch, int64_t limitFrames, const std::string& 
 
 bool RecordingControl::ContinueInNextFile(int ch) {
   ChannelCapture& c = app_.capture.Channel(ch);
-  const std::string stem = WithoutWavEnding(firstFile_[static_cast<size_t>(ch)]);
-  int& index = fileIndex_[static_cast<size_t>(ch)];
-  std::string next;
-  do {
-    ++index;
-    next = stem + " (" + std::to_string(index) + ").wav";
-  } while (FileExists(next) && index < 10000);
   NoteWritten(c.RecFileName);
   std::string why;
-  if (!CreateRecordingFile(next, why) || !app_.capture.ContinueInFile(ch, next)) {
-    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + next + (why.empty() ? "" : " (" + why + ")"), 1);
+  const std::string next = ClaimFile(ch, series_[static_cast<size_t>(ch)].index + 1, why);
+  if (next.empty() || !app_.capture.ContinueInFile(ch, next)) {
+    app_.log.WriteLog("録音失敗 " + std::to_string(ch + 1) + " " + c.RecFileName + " 続きのファイルを作成できません" +
+                          (why.empty() ? "" : " (" + why + ")"),
+                      1);
     return false;
   }
   app_.log.WriteLog("録音継続 " + std::to_string(ch + 1) + " " + c.RecFileName);
@@ -274,7 +310,9 @@ void RecordingControl::RecButtonClick(int ch, int b, Origin origin) {
       return;
     }
     StartRecording(ch, 0, app_.ManualFileName[static_cast<size_t>(ch)], 1, origin);
-    if (c.IsOpen == 1) app_.log.WriteLog("録音開始（手動）" + std::to_string(ch + 1));
+    // Logged whether the start succeeded or not: a failed start's own line
+    // says why, this one who asked.
+    app_.log.WriteLog("録音開始（手動）" + std::to_string(ch + 1));
     return;
   }
   if (b == 1 && c.IsOpen != 0) {

@@ -50,7 +50,8 @@ class RecordingControl {
   void ResetChannelDisplay(int ch);
   void SetLamp(int ch, int lamp, int on);
   // The capture engine ended a file at its size limit: go on in the next
-  // file "name (2).wav", "name (3).wav", ... without losing a frame.
+  // free file of the series "name (2).wav", "name (3).wav", ... without
+  // losing a frame.
   bool ContinueInNextFile(int ch);
   // The meter values of buffer b (-1: empty) for the channel's row.
   void DrawChannelMeter(int ch, int b);
@@ -60,6 +61,10 @@ class RecordingControl {
   std::string RecordingFileName(int ch, const std::string& base, int manual,
                                 const std::optional<std::string>& stamp = std::nullopt,
                                 bool* shortened = nullptr) const;
+
+  // The file the channel's recording wrote before its current one, when it
+  // had to take a later name of its series ("" when it has the first).
+  std::string PreviousPart(int ch) const;
 
   // The channel's folder; an empty setting means the program folder.
   std::string ChannelFolder(int ch) const;
@@ -75,8 +80,13 @@ class RecordingControl {
   void Fail(int ch, const std::string& why, Origin origin);
   // The name of a new recording; a title shortened to fit is logged.
   std::string NameRecording(int ch, const std::string& base, int manual, const std::optional<std::string>& stamp);
-  // Creates the file (and its folder) with an empty header; false with why.
-  bool CreateRecordingFile(const std::string& name, std::string& why);
+  // Claims a new file (and its folder) with an empty header for a
+  // recording meant to be `intended`: that name when it is free, else the
+  // next free one of its series (logged). Never replaces a file. The name
+  // taken, or "" with why.
+  std::string ClaimRecordingFile(int ch, const std::string& intended, std::string& why);
+  // The first free file of the channel's series from index `from` on.
+  std::string ClaimFile(int ch, int from, std::string& why);
   void ScheduleRetention(int ch);
   // Remembers a file this run wrote, by the steady clock.
   void NoteWritten(const std::string& path);
@@ -84,10 +94,16 @@ class RecordingControl {
   // The start steps shared by StartRecording and HandOver once capture runs.
   void ShowStarted(int ch, Origin origin);
 
+  // The files of one recording: the name it was meant to have, and the
+  // index of the one it writes now (1: that name, 2: "name (2).wav", ...).
+  struct Series {
+    std::string first;
+    int index = 1;
+  };
+
   AppState& app_;
   Retention retention_;
-  std::array<std::string, kMaxChannels> firstFile_{};
-  std::array<int, kMaxChannels> fileIndex_{};
+  std::array<Series, kMaxChannels> series_{};
   std::array<bool, kMaxChannels> byTimer_{};
   // Files this run wrote and the steady second they were last written: a
   // step of the wall clock must not make them look old.
@@ -100,5 +116,9 @@ class RecordingControl {
 std::string SafeTitle(const std::string& title);
 // A file base without a ".wav" ending (any case); other dots stay.
 std::string WithoutWavEnding(const std::string& base);
+// The index-th name of a recording's series: first itself, then
+// "first (2).wav", "first (3).wav", ..., the title shortened to stay
+// within 255 bytes.
+std::string SeriesName(const std::string& first, int index);
 
 }  // namespace kavon

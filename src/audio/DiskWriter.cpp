@@ -1,10 +1,13 @@
 #include "audio/DiskWriter.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 #include "audio/WaveMMIO.h"
 #include "common/FileHelpers.h"
+#include "platform/FileSync.h"
 
 namespace kavon {
 namespace {
@@ -20,6 +23,12 @@ void CutToWholeFrames(const std::string& fileName) {
   SetFileSize(fileName, static_cast<uint64_t>(data + (size - data) / kFrameBytes * kFrameBytes));
 }
 
+// A status 0 with the reason of the call that just failed.
+int Failed(std::string& why) {
+  why = errno != 0 ? std::strerror(errno) : "sync failed";
+  return 0;
+}
+
 }  // namespace
 
 WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
@@ -30,10 +39,20 @@ WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
     out.status = SetWaveDataLength(job.file, job.length) ? 1 : -1;
     return out;
   }
+  if (job.kind == WriteJob::Kind::SyncNew) {
+    if (!platform::SyncNewFile(job.file)) out.status = Failed(out.why);
+    return out;
+  }
   out.bytes = static_cast<int64_t>(job.bytes.size());
-  // A file that vanished gets a new header first: raw PCM never stands
-  // under a missing or broken header.
-  if (FileSizeOfPath(job.file) < static_cast<int64_t>(kPlainHeaderBytes)) CreateWaveFile(rate, 16, 2, job.file, 0);
+  // Raw PCM never stands under a missing or broken header: a file that
+  // vanished gets a new one, a file of ours cut below its header (by
+  // someone else) gets it back in place.
+  const int64_t size = FileSizeOfPath(job.file);
+  if (size < 0) CreateWaveFile(rate, 16, 2, job.file, 0);
+  if (size >= 0 && size < static_cast<int64_t>(kPlainHeaderBytes)) {
+    const std::string header = WaveHeaderBytes(rate, 16, 2, 0);
+    WriteFileAt(header.data(), header.size(), 0, job.file);
+  }
   const int64_t before = std::max<int64_t>(0, FileSizeOfPath(job.file));
   out.status = AppendWaveData(job.file, job.bytes.data(), job.bytes.size(), &out.why, sync);
   if (out.status == 0) {

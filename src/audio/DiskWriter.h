@@ -17,7 +17,9 @@
 namespace kavon {
 
 struct WriteJob {
-  enum class Kind { Append, SetLength };
+  // SyncNew: a new file and its folder entry forced to the disk, ahead of
+  // the file's first audio.
+  enum class Kind { Append, SetLength, SyncNew };
   Kind kind = Kind::Append;
   int ch = 0;
   std::string file;

@@ -423,6 +423,19 @@ void WaveFCT::SetLength(int ch, const std::string& fileName, uint64_t bytes) {
   writer_->Push(std::move(job));
 }
 
+void WaveFCT::NewFileMade(int ch, const std::string& fileName) {
+  if (!sync_) return;
+  WriteJob job;
+  job.kind = WriteJob::Kind::SyncNew;
+  job.ch = ch;
+  job.file = fileName;
+  if (!writer_) {
+    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_));
+    return;
+  }
+  writer_->Push(std::move(job));
+}
+
 void WaveFCT::NoteLost(int ch, const std::string& fileName, int64_t bytes) {
   ChannelCapture& c = Channel(ch);
   // The counters say what the file holds, not what was meant for it (if

@@ -128,6 +128,11 @@ class WaveFCT {
   // The writer's results: failures, recoveries, the end of a backlog. The
   // tick calls it; nothing happens without a writer.
   void CollectWrites();
+  // A new recording file of the channel, already claimed with its header.
+  // With sync it is forced to the disk with its folder entry before its
+  // first audio: by the writer thread, so the tick never waits for it, or
+  // at once without one.
+  void NewFileMade(int ch, const std::string& fileName);
   // Waits for every queued write, at most `seconds`; true when all are done.
   bool WaitForWrites(double seconds);
   // New detection levels, taken by each channel at its next start.

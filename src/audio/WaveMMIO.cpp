@@ -79,22 +79,9 @@ std::string WaveHeaderBytes(uint32_t rate, int16_t bits, int16_t channels, uint3
   return h;
 }
 
-int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize,
-                   std::string* why) {
-  errno = 0;
-  if (!DeleteFileForce(fileName)) return Failed(why);
-  const std::string header = WaveHeaderBytes(rate, bits, channels, dataSize);
-  std::ofstream out(platform::U8Path(fileName), std::ios::binary | std::ios::trunc);
-  if (!out) return Failed(why);
-  out.write(header.data(), static_cast<std::streamsize>(header.size()));
-  out.flush();
-  if (out) return 1;
-  Failed(why);
-  out.close();
-  // A header that did not fit leaves no file: nothing half-made stays behind.
-  std::error_code ec;
-  std::filesystem::remove(platform::U8Path(fileName), ec);
-  return 0;
+platform::NewFile CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName,
+                                 uint32_t dataSize, std::string* why, bool sync) {
+  return platform::CreateNewFile(fileName, WaveHeaderBytes(rate, bits, channels, dataSize), sync, why);
 }
 
 int64_t FindRiffChunk(const std::string& fileName, uint32_t chunkId) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/FileSync.h"
+
 namespace kavon {
 
 inline constexpr uint32_t kPlainHeaderBytes = 44;
@@ -24,11 +26,13 @@ constexpr uint32_t ChunkId(const char (&id)[5]) {
 
 // The header bytes for a format and data size; extensible for 6 or 8 channels.
 std::string WaveHeaderBytes(uint32_t rate, int16_t bits, int16_t channels, uint32_t dataSize);
-// Replaces any file of that name by a new header, written in one write.
-// 1 on success, 0 when the file could not be written whole.
-// why (when given) receives the reason of a failure.
-int CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName, uint32_t dataSize = 0,
-                   std::string* why = nullptr);
+// A new file holding only the header, written in one write. An existing
+// file of that name is never touched (NameTaken): a recording is never
+// replaced. With sync the header and the folder entry are on the disk when
+// this returns, so a power cut cannot leave an empty .wav behind. why (when
+// given) receives the reason of a failure.
+platform::NewFile CreateWaveFile(uint32_t rate, int16_t bits, int16_t channels, const std::string& fileName,
+                                 uint32_t dataSize = 0, std::string* why = nullptr, bool sync = false);
 // Patches the RIFF and data sizes of a file of ours ("RIFF"..."WAVE") from
 // its length; 0 for any other file, one below 44 bytes or beyond 32 bits.
 int UpdateWaveHeader(const std::string& fileName);

@@ -11,6 +11,19 @@ namespace kavon::platform {
 // Returns an empty text on success, else the reason.
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
+// Writes bytes into a new file at path, never over an existing one: the
+// name is claimed atomically (O_EXCL / CREATE_NEW), so two starts, or two
+// processes, can never both believe a name is theirs. With sync the file's
+// bytes and its folder entry reach the disk before this returns. A file
+// that was created but could not be written whole is removed again.
+enum class NewFile { Created, NameTaken, Failed };
+NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync, std::string* why = nullptr);
+
+// Forces a new file and its folder entry to the disk (fsync of both), so
+// after a power cut the file is there with what it held. False, with errno
+// set, when the disk refused.
+bool SyncNewFile(const std::string& path);
+
 // Forces the file's written data to the disk (fdatasync). False, with
 // errno set, when the disk refused.
 bool SyncFileData(const std::string& path);

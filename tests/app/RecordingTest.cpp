@@ -65,7 +65,7 @@ TEST(Recording, TitlesTooLongOrUnsafeForAFileNameStillRecord) {
     ASSERT_EQ(f.app->recording().StartRecording(1, 0, f.dir.path() + "/" + SafeTitle(title), 0, Origin::Timer), 1);
     const std::string file = f.channel(1).RecFileName;
     const std::string name = platform::U8String(platform::U8Path(file).filename());
-    EXPECT_LE(name.size() + 8, 255u);  // room left for " (2)" continuations
+    EXPECT_LE(name.size() + 6, 255u);  // room left for the series " (999)"
     EXPECT_TRUE(IsValidUtf8(name));
     EXPECT_TRUE(EndsWith(name, " 2024-03-01 10_00_00_2.wav"));
     EXPECT_TRUE(std::filesystem::exists(platform::U8Path(file)));
@@ -88,7 +88,7 @@ TEST(Recording, FailedStartsAreLoggedAndShownNeverBoxedForUnattendedStarts) {
   EXPECT_EQ(f.channel(1).IsOpen, 0);
   ASSERT_EQ(f.state().messages.size(), 1u);
   EXPECT_TRUE(f.hid.lamps.empty());  // lamps unchanged
-  EXPECT_EQ(Count(f.LogText(), "録音開始（手動）"), 0);
+  EXPECT_EQ(Count(f.LogText(), "録音開始（手動）2"), 1);  // who asked is logged, also for a start that failed
 }
 
 TEST(Recording, MeterValuesOfABuffer) {
@@ -159,6 +159,46 @@ TEST(Recording, LongRecordingsGoOnInNumberedFilesWithoutLosingAFrame) {
   test::ExpectRamp(c, 200000);
   EXPECT_EQ(static_cast<int64_t>((a.size() + b.size() + c.size()) / 2), 6 * 44100);
   EXPECT_EQ(Count(f.LogText(), "録音継続 1 "), 2);
+}
+
+TEST(Recording, NoRecordingIsEverReplaced) {
+  test::TempDir src;
+  test::RampWav(src.File("ramp.wav"), 400000);
+  AppFixture f("NumRec=0\n", {{"Ramp", platform::SimSource::Wav(src.File("ramp.wav"))}});
+  f.Load();
+  RecordingControl& rec = f.app->recording();
+  const std::string first = f.dir.File("2024-03-01 10_00_00.wav");
+  // Two starts within one second: the second takes the next free name.
+  rec.RecButtonClick(0, 0);
+  f.Run(0.5);
+  rec.RecButtonClick(0, 1);
+  const std::string before = test::ReadWholeFile(first);
+  test::WriteWholeFile(f.dir.File("2024-03-01 10_00_00 (3).wav"), "someone else's");
+  std::filesystem::permissions(f.dir.File("2024-03-01 10_00_00 (3).wav"), std::filesystem::perms::owner_read);
+  rec.RecButtonClick(0, 0);
+  EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("2024-03-01 10_00_00 (2).wav"));
+  EXPECT_EQ(Count(f.ErrText(), "同名のファイルがあるため別名で録音 1 " + f.channel(0).RecFileName), 1);
+  // Its 4 GB continuation skips a name that is taken as well.
+  f.state().capture.SetMaxFrames(22050);
+  f.Run(0.6);
+  EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("2024-03-01 10_00_00 (4).wav"));
+  rec.RecButtonClick(0, 1);
+  EXPECT_EQ(test::ReadWholeFile(first), before);
+  EXPECT_EQ(test::ReadWholeFile(f.dir.File("2024-03-01 10_00_00 (3).wav")), "someone else's");
+  EXPECT_EQ(test::Samples(f.dir.File("2024-03-01 10_00_00 (2).wav")).size() / 2, 22050u);
+
+  // A series used up to its end: the start fails, saying so, touching nothing.
+  const std::string full = f.dir.File("full/2024-03-01 10_00_01.wav");
+  for (int n = 1; n <= 999; ++n) test::WriteWholeFile(SeriesName(full, n), "n");
+  f.state().settings.RecPath[0] = f.dir.File("full/");
+  rec.RecButtonClick(0, 0);
+  EXPECT_EQ(f.channel(0).IsOpen, 0);
+  EXPECT_NE(f.ErrText().find("録音失敗 1 " + full), std::string::npos);
+  EXPECT_EQ(test::ReadWholeFile(SeriesName(full, 999)), "n");
+
+  // A chosen name at the length limit keeps its series within 255 bytes.
+  const std::string longest = f.dir.File(std::string(251, 'x') + ".wav");
+  EXPECT_EQ(SeriesName(longest, 999), f.dir.File(std::string(245, 'x') + " (999).wav"));
 }
 
 TEST(Recording, RetentionDeletesOldRecordingsButNeverOpenOnesOrAfterAClockJump) {

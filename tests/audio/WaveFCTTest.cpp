@@ -235,7 +235,7 @@ TEST(WaveFCT, FilesStayWithinTheirSizesAndContinueWithoutLosingFrames) {
   ASSERT_EQ(f.Run(0, 4), kMustStop);
   ASSERT_TRUE(c.FileFull);
   const std::string second = f.dir.File("a (2).wav");
-  ASSERT_EQ(CreateWaveFile(44100, 16, 2, second), 1);
+  ASSERT_EQ(CreateWaveFile(44100, 16, 2, second), platform::NewFile::Created);
   ASSERT_EQ(f.engine->ContinueInFile(0, second), 1);
   EXPECT_EQ(f.Run(0, 2), kNotYet);
   f.engine->CloseCapture(0);
@@ -387,8 +387,8 @@ TEST(WaveFCT, AFileThatCannotBeCreatedLeavesNothingBehind) {
     rlimit lim{10, 10};  // not even a header fits
     setrlimit(RLIMIT_FSIZE, &lim);
     std::string why;
-    const int ok = CreateWaveFile(44100, 16, 2, file, 0, &why);
-    _exit(ok == 0 && why == "File too large" ? 0 : 3);
+    const auto made = CreateWaveFile(44100, 16, 2, file, 0, &why);
+    _exit(made == platform::NewFile::Failed && why == "File too large" ? 0 : 3);
   }
   int status = 0;
   waitpid(pid, &status, 0);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/TempDir.h"
 #include "support/WavCheck.h"
 
@@ -20,24 +22,29 @@ std::string Le16(uint16_t v) { return std::string{static_cast<char>(v & 0xFF), s
 TEST(WaveMMIO, ExactHeaders) {
   test::TempDir dir;
   const std::string f = dir.File("a.wav");
-  ASSERT_EQ(CreateWaveFile(44100, 16, 2, f, 0), 1);
+  using platform::NewFile;
+  ASSERT_EQ(CreateWaveFile(44100, 16, 2, f, 0), NewFile::Created);
   const std::string plain = "RIFF" + Le32(36) + "WAVEfmt " + Le32(16) + Le16(1) + Le16(2) + Le32(44100) + Le32(176400) +
                             Le16(4) + Le16(16) + "data" + Le32(0);
   EXPECT_EQ(test::ReadWholeFile(f), plain);
 
-  ASSERT_EQ(CreateWaveFile(48000, 16, 6, f, 0), 1);  // replaces the old file
+  // A taken name is never replaced, not even by a header.
+  EXPECT_EQ(CreateWaveFile(48000, 16, 6, f, 0), NewFile::NameTaken);
+  EXPECT_EQ(test::ReadWholeFile(f), plain);
+  std::filesystem::remove(f);
+  ASSERT_EQ(CreateWaveFile(48000, 16, 6, f, 0), NewFile::Created);
   const std::string ext = "RIFF" + Le32(60) + "WAVEfmt " + Le32(40) + Le16(0xFFFE) + Le16(6) + Le32(48000) +
                           Le32(576000) + Le16(12) + Le16(16) + Le16(22) + Le16(16) + Le32(0x3F) + Le32(1) + Le16(0) +
                           Le16(0x10) + std::string("\x80\x00\x00\xAA\x00\x38\x9B\x71", 8) + "data" + Le32(0);
   EXPECT_EQ(test::ReadWholeFile(f), ext);
   EXPECT_EQ(U32At(WaveHeaderBytes(48000, 16, 8, 0), 40), 0xFFu);
-  EXPECT_EQ(CreateWaveFile(44100, 16, 2, dir.File("no/such/folder/a.wav")), 0);  // failure is reported
+  EXPECT_EQ(CreateWaveFile(44100, 16, 2, dir.File("no/such/folder/a.wav")), NewFile::Failed);
 }
 
 TEST(WaveMMIO, PatchAndCutOnRealFiles) {
   test::TempDir dir;
   const std::string f = dir.File("a.wav");
-  ASSERT_EQ(CreateWaveFile(44100, 16, 2, f), 1);
+  ASSERT_EQ(CreateWaveFile(44100, 16, 2, f), platform::NewFile::Created);
   test::WriteWholeFile(f, test::ReadWholeFile(f) + std::string(705600, '\x01'));
   ASSERT_EQ(UpdateWaveHeader(f), 1);
   std::string b = test::ReadWholeFile(f);

@@ -76,7 +76,7 @@ class AlsaTest : public ::testing::Test {
     c.DevInName = device;
     if (!file.empty()) {
       c.RecFileName = dir_->File(file);
-      EXPECT_EQ(CreateWaveFile(44100, 16, 2, c.RecFileName), 1);
+      EXPECT_EQ(CreateWaveFile(44100, 16, 2, c.RecFileName), platform::NewFile::Created);
     }
     return c;
   }
@@ -178,7 +178,7 @@ TEST_F(AlsaTest, ADeviceFailingInTheMiddleStopsTheChannelWithAValidFile) {
 TEST_F(AlsaTest, AnOverrunOrASuspendDoesNotEndTheRecording) {
   for (const int error : {EPIPE, ESTRPIPE}) {
     SCOPED_TRACE(error);
-    InjectedRecording run(error, 30000, "resume.wav");
+    InjectedRecording run(error, 30000, "resume" + std::to_string(error) + ".wav");
     ASSERT_EQ(run.engine.OpenCapture(0), 1);
     RecordUntil(run.engine, 0, 80000);
     EXPECT_FALSE(run.channel->DeviceLost);

@@ -24,10 +24,47 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+int SyncFd(int fd) {
+  int rc = 0;
+  do {
+    rc = fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+
+// Forces a folder's entries to the disk. A folder that cannot be opened or
+// synced (some FUSE and network file systems) is left to the file system.
+void SyncFolderOf(const std::string& path) {
+  const std::filesystem::path target(path);
+  const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  SyncFd(dir);
+  close(dir);
+}
+
 }  // namespace
 
+NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync, std::string* why) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return errno == EEXIST ? NewFile::NameTaken : NewFile::Failed;
+  }
+  if (!WriteAll(fd, bytes) || (sync && SyncFd(fd) != 0)) {
+    const int err = errno;
+    close(fd);
+    unlink(path.c_str());  // ours, made a moment ago and holding nothing
+    if (why) *why = std::strerror(err);
+    errno = err;
+    return NewFile::Failed;
+  }
+  close(fd);
+  if (sync) SyncFolderOf(path);
+  return NewFile::Created;
+}
+
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::filesystem::path target(path);
   const std::string temp = path + ".tmp" + std::to_string(getpid());
   const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return Reason(temp.c_str());
@@ -43,13 +80,19 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view byte
     unlink(temp.c_str());
     return reason;
   }
-  const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  SyncFolderOf(path);
   return {};
+}
+
+bool SyncNewFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const int rc = SyncFd(fd);
+  const int err = errno;
+  close(fd);
+  if (rc == 0) SyncFolderOf(path);
+  errno = err;
+  return rc == 0;
 }
 
 bool SyncFileData(const std::string& path) {

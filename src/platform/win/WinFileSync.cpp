@@ -26,6 +26,8 @@ void SetErrno(DWORD code) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
     case ERROR_ACCESS_DENIED: errno = EACCES; break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
     default: errno = EIO; break;
@@ -33,6 +35,29 @@ void SetErrno(DWORD code) {
 }
 
 }  // namespace
+
+NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync, std::string* why) {
+  const std::wstring wide = LongPath(path);
+  // Shared for reading and deletion, as a recording in progress is.
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (why) *why = ErrorText(error);
+    SetErrno(error);
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? NewFile::NameTaken : NewFile::Failed;
+  }
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size() && (!sync || FlushFileBuffers(file));
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  if (ok) return NewFile::Created;
+  DeleteFileW(wide.c_str());  // ours, made a moment ago and holding nothing
+  if (why) *why = ErrorText(error);
+  SetErrno(error);
+  return NewFile::Failed;
+}
 
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
   const std::string temp = path + ".tmp" + std::to_string(GetCurrentProcessId());
@@ -55,6 +80,10 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view byte
   }
   return {};
 }
+
+// NTFS keeps a folder's entries with the file's metadata, which
+// FlushFileBuffers writes: there is no folder to sync separately.
+bool SyncNewFile(const std::string& path) { return SyncFileData(path); }
 
 bool SyncFileData(const std::string& path) {
   HANDLE file = CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
