@@ -257,14 +257,20 @@ int main(int argc, char** argv) {
   const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
   auto lock = kavon::platform::MakeInstanceLock(paths.lockFile);
   const kavon::Lang lang(kavon::Lang::ModeFor(kavon::Lang::EnvironmentLocale(), 0));
-  if (!lock->Acquire()) {
-    // A plain start ends silently; an asked-for job says why it cannot run.
-    if (!options.listDevices && options.recordTest == 0) return 0;
-    std::cerr << "kavon: "
-              << lang.Text("別の kavon がこのホームで動いています（" + paths.lockFile + "）",
-                           "another kavon is running with this home (" + paths.lockFile + ")")
-              << "\n";
-    return 1;
+  std::string lockProblem;
+  switch (lock->Acquire(&lockProblem)) {
+    case kavon::platform::InstanceLock::Result::Acquired: break;
+    case kavon::platform::InstanceLock::Result::HeldByAnother:
+      // Two recorders on one home would write into each other's files.
+      std::cerr << "kavon: "
+                << lang.Text("別の kavon がこのホームで動いています（" + paths.programFolder + "）",
+                             "another kavon is running with this home (" + paths.programFolder + ")")
+                << "\n";
+      return 1;
+    case kavon::platform::InstanceLock::Result::Failed:
+      std::cerr << "kavon: "
+                << lang.Text("ホームをロックできません: " + lockProblem, "cannot lock the home: " + lockProblem) << "\n";
+      return 1;
   }
   if (options.listDevices) return ListDevices(*wave);
 

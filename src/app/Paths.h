@@ -1,7 +1,8 @@
 #pragma once
-// Where kavon keeps its files. The program folder holds timer.txt, log/ and
-// ec.txt; the configuration folder holds kavon.ini and common.ini; the lock
-// lives in the runtime folder. --home DIR puts all of them under DIR.
+// Where kavon keeps its files. The program folder holds timer.txt, log/,
+// ec.txt, the single-instance lock and the control socket; the
+// configuration folder holds kavon.ini and common.ini. --home DIR puts all
+// of them under DIR.
 #include <string>
 
 namespace kavon {
@@ -9,12 +10,14 @@ namespace kavon {
 struct ProgramPaths {
   std::string programFolder;  // ends with "/"
   std::string configFolder;
-  std::string lockFile;
+  std::string lockFile;    // one kavon per program folder
   std::string socketFile;  // where `kavon ctl` reaches the running kavon
 
   std::string TimerFile() const { return programFolder + "timer.txt"; }
   std::string DefaultLogFolder() const { return programFolder + "log/"; }
   std::string ErrorCatchMarker() const { return programFolder + "ec.txt"; }
+  // When kavon last ran here (see Heartbeat).
+  std::string RunFile() const { return programFolder + "kavon.run"; }
 };
 
 // From --home (when not empty) or the platform's default folders.

@@ -1,5 +1,9 @@
 #pragma once
-// Holds the single-instance lock for as long as the object lives.
+// One kavon per home: held for as long as the object lives. The lock
+// belongs to the program folder and is keyed by the folder's identity, not
+// the spelling of its path, so a symbolic link, "..", a bind mount, another
+// drive letter or a short name cannot start a second recorder on the same
+// files.
 #include <memory>
 #include <string>
 
@@ -7,11 +11,15 @@ namespace kavon::platform {
 
 class InstanceLock {
  public:
+  enum class Result { Acquired, HeldByAnother, Failed };
   virtual ~InstanceLock() = default;
-  // True when this process now holds the lock; false when another holds it.
-  virtual bool Acquire() = 0;
+  // Acquired when this process now holds the lock; HeldByAnother when a
+  // running kavon does; Failed (why says what) when the folder cannot be
+  // locked at all, in which case kavon must not run unguarded.
+  virtual Result Acquire(std::string* why = nullptr) = 0;
 };
 
-std::unique_ptr<InstanceLock> MakeInstanceLock(const std::string& lockPath);
+// lockFile: "kavon.lock" in the program folder it guards.
+std::unique_ptr<InstanceLock> MakeInstanceLock(const std::string& lockFile);
 
 }  // namespace kavon::platform

@@ -26,7 +26,7 @@ std::unique_ptr<SettingsBackend> MakeUserSettings();
 struct SystemFolders {
   std::string program;  // timer.txt, log/, ec.txt
   std::string config;   // kavon.ini, common.ini
-  std::string runtime;  // the lock and the control endpoint; may be empty
+  std::string runtime;  // a control endpoint whose home's path is too long; may be empty
 };
 SystemFolders DefaultFolders();
 

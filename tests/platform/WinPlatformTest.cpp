@@ -100,11 +100,14 @@ TEST(WinFiles, JapaneseAndLongNamesAreWrittenAndReadBack) {
 
 TEST(WinInstance, OneKavonPerHomeAcrossProcesses) {
   test::TempDir dir;
+  using Result = platform::InstanceLock::Result;
   auto first = platform::MakeInstanceLock(dir.File("kavon.lock"));
-  ASSERT_TRUE(first->Acquire());
-  EXPECT_FALSE(platform::MakeInstanceLock(dir.File("kavon.lock"))->Acquire());
+  ASSERT_EQ(first->Acquire(), Result::Acquired);
+  EXPECT_EQ(platform::MakeInstanceLock(dir.File("kavon.lock"))->Acquire(), Result::HeldByAnother);
+  // The same folder spelled otherwise is the same home.
+  EXPECT_EQ(platform::MakeInstanceLock(dir.File("sub/../kavon.lock"))->Acquire(), Result::HeldByAnother);
   test::TempDir other;
-  EXPECT_TRUE(platform::MakeInstanceLock(other.File("kavon.lock"))->Acquire());
+  EXPECT_EQ(platform::MakeInstanceLock(other.File("kavon.lock"))->Acquire(), Result::Acquired);
 
   // A second kavon.exe on the same home refuses to run.
   const char* bin = std::getenv("KAVON_BIN");
