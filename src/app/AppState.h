@@ -69,6 +69,9 @@ struct AppState {
   // Likewise for the HID box: missing, unplugged or not answering.
   std::string hidProblem;
   bool toldClockRight = false;
+  // Timer programmes that fell wholly into a gap (kavon down, stalled, the
+  // clock put forward) and were named in the log.
+  int64_t missedProgrammes = 0;
   // `kavon ctl quit`: whoever drives the tick ends kavon cleanly.
   bool quitRequested = false;
 

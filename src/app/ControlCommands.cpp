@@ -68,8 +68,10 @@ std::string Status(FrmMain& app, bool json) {
     out += next ? "{\"start\":" + Json(next->first) + ",\"channel\":" + std::to_string(next->second.Ch + 1) +
                       ",\"title\":" + Json(next->second.FileTitle) + "}"
                 : std::string("null");
-    return out + ",\"timer_on\":" + (s.TimerOn == 1 ? "true" : "false") + "}\n";
+    return out + ",\"timer_on\":" + (s.TimerOn == 1 ? "true" : "false") +
+           ",\"missed_programmes\":" + std::to_string(s.missedProgrammes) + "}\n";
   }
+  if (s.missedProgrammes > 0) out += "missed programmes: " + std::to_string(s.missedProgrammes) + " (named in the .err log)\n";
   if (s.TimerOn != 1) return out + "next: the timer is off\n";
   if (!next) return out + "next: none\n";
   return out + "next: " + next->first + " channel " + std::to_string(next->second.Ch + 1) + " " + next->second.FileTitle + "\n";

@@ -37,7 +37,10 @@ bool IsOwnLogFileName(const std::string& fileName) {
 
 FrmMain::FrmMain(ProgramPaths paths, platform::Clock& clock, platform::SettingsBackend& settingsBackend,
                  platform::WaveIn& waveIn)
-    : app_(std::move(paths), clock, settingsBackend, waveIn), rec_(app_), tick_(app_, rec_) {}
+    : app_(std::move(paths), clock, settingsBackend, waveIn),
+      rec_(app_),
+      tick_(app_, rec_),
+      heartbeat_(app_.paths.RunFile(), clock) {}
 
 FrmMain::~FrmMain() = default;
 
@@ -118,7 +121,9 @@ void FrmMain::Load() {
   });
   app_.timerWindowShown = app_.settings.FrmTimerVisible != 0 ? 1 : 0;
   timerCheckedAt_ = app_.clock.SteadySeconds();
-  tick_.Start();
+  heartbeat_.ReadPrevious();
+  tick_.Start(heartbeat_.Previous());
+  heartbeat_.Beat(true);
 }
 
 void FrmMain::ReportUnfireable() {
@@ -224,6 +229,7 @@ void FrmMain::Tick() {
   if (unloading_ || ticking_) return;
   ticking_ = true;
   Guarded("Tick", [&] { tick_.Tick(); });
+  Guarded("Tick", [&] { heartbeat_.Beat(); });
   Guarded("Tick", [&] { WatchTimerFile(); });
   Guarded("Tick", [&] {
     if (controlServer_) controlServer_->Poll([this](const std::string& r) { return AnswerControlRequest(*this, r); });
@@ -322,6 +328,7 @@ void FrmMain::Unload() {
   Guarded("Unload", [&] {
     if (hidControl_) hidControl_->Close();
   });
+  heartbeat_.Beat(true);
   app_.log.WriteLog("****終了****");
 }
 

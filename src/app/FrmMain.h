@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/AppState.h"
+#include "app/Heartbeat.h"
 #include "app/MainTick.h"
 #include "app/RecordingControl.h"
 #include "app/HidControl.h"
@@ -106,6 +107,7 @@ class FrmMain {
   std::unique_ptr<HidControl> hidControl_;
   RecordingControl rec_;
   MainTick tick_;
+  Heartbeat heartbeat_;
   Settings loaded_;  // as read at startup
   FileVersion timerVersion_;
   double timerCheckedAt_ = 0;  // steady seconds

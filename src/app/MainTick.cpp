@@ -19,9 +19,15 @@ constexpr int64_t kMaxCatchUp = 5;
 // A difference between the wall and the steady clock beyond this is a
 // change of the clock, not a late tick.
 constexpr double kClockStepNoticed = 2.0;
-// How far a recording's end may run ahead of the next entry's start and
-// still hand the device over.
-constexpr int64_t kLookAheadSeconds = 2;
+// How far a sound card's clock may run ahead of the wall clock: a second
+// per thousand seconds of recording (1000 ppm, ten times the 100 ppm that
+// sound cards' crystals are made to), plus a second for the step of the
+// display second itself.
+constexpr int64_t kDriftPerMille = 1;
+// A gap is searched this far back for programmes it swallowed.
+constexpr int64_t kMaxMissedDays = 7;
+// A handled start is remembered this long by the steady clock.
+constexpr double kRememberStartsSeconds = 8 * 86400.0;
 
 }  // namespace
 
@@ -31,13 +37,14 @@ std::string FileStamp(const std::string& date, const std::string& time) {
 
 MainTick::MainTick(AppState& app, RecordingControl& rec) : app_(app), rec_(rec) {}
 
-void MainTick::Start() {
-  lastTick_ = ClampedSecondsSinceMidnight(app_.clock);
+void MainTick::Start(std::optional<platform::SysMs> previousRun) {
+  lastTick_ = app_.clock.SteadySeconds();
   UpdateClockText();
   // The second we start in has not been scanned: the first tick does it.
   lastHandled_ = ShiftDateTimeText(app_.displayDate + " " + app_.displayTime, -1, app_.settings.HourAdjust);
   firstScan_ = true;
   missed_ = true;  // whatever ran while kavon did not
+  gapSince_ = previousRun ? DisplayDateTime(app_.clock.ToLocal(*previousRun), app_.settings.HourAdjust) : "";
   lastOffset_ = app_.clock.NowLocal().utcOffsetSec;
   lastWall_ = app_.clock.NowUtc();
   lastSteady_ = app_.clock.SteadySeconds();
@@ -91,9 +98,9 @@ void MainTick::DispatchCode(int code) {
   if (code >= 13 && code <= 16) rec_.RecButtonClick(code - 9, 1, Origin::ControlCode);
 }
 
-void MainTick::Watchdog(double now) {
-  double gap = now - lastTick_;
-  if (gap < -43200) gap += 86400;  // the previous tick was before midnight
+void MainTick::Watchdog() {
+  const double now = app_.clock.SteadySeconds();
+  const double gap = now - lastTick_;
   if (gap > kLateTick) app_.log.WriteLog("制御戻らず " + FormatFixed(gap, 3), 1);
   lastTick_ = now;
 }
@@ -114,15 +121,9 @@ void MainTick::WatchClock() {
 int MainTick::UpdateClockText() { return UpdateClockText(app_.clock.NowLocal()); }
 
 int MainTick::UpdateClockText(const platform::CivilTime& t) {
-  using namespace std::chrono;
-  Date day{year{t.year}, month{static_cast<unsigned>(t.month)}, std::chrono::day{static_cast<unsigned>(t.day)}};
-  int hour = t.hour;
-  if (t.hour * 3600 + t.minute * 60 + t.second < app_.settings.HourAdjust) {
-    hour += 24;
-    day = Date{sys_days{day} - days{1}};
-  }
-  const std::string date = DateText(day);
-  const std::string time = Pad(hour, 2) + ":" + Pad(t.minute, 2) + ":" + Pad(t.second, 2);
+  const std::string both = DisplayDateTime(t, app_.settings.HourAdjust);
+  const std::string date = both.substr(0, 10);
+  const std::string time = both.substr(11);
   int changed = 0;
   if (time != app_.displayTime) {
     app_.displayTime = time;
@@ -147,7 +148,10 @@ std::vector<MainTick::DueSecond> MainTick::CatchUpSeconds(const platform::CivilT
   const std::string now = app_.displayDate + " " + app_.displayTime;
   const int64_t k = SecondsBetween(lastHandled_, now);
   int64_t window = std::clamp<int64_t>(k - 1, 0, kMaxCatchUp);
-  if (k - 1 > kMaxCatchUp) missed_ = true;
+  if (k - 1 > kMaxCatchUp) {
+    missed_ = true;
+    gapSince_ = lastHandled_;
+  }
   const int shift = local.utcOffsetSec - lastOffset_;
   if (shift > 0) {
     // Local time skipped forward (daylight saving): starts in the skipped
@@ -207,27 +211,51 @@ TimerEntry* MainTick::Find(const TimerEntry& entry) {
   return nullptr;
 }
 
-void MainTick::Fire(TimerEntry& e) {
+bool MainTick::MarkFired(const std::string& date, const TimerEntry& e) {
+  return fired_.try_emplace(date + " " + EntryKey(e), app_.clock.SteadySeconds()).second;
+}
+
+bool MainTick::WasFired(const std::string& date, const TimerEntry& e) const {
+  return fired_.contains(date + " " + EntryKey(e));
+}
+
+void MainTick::Fire(TimerEntry& e, const DueSecond& s, std::optional<int64_t> limitSeconds) {
   const std::string base = BaseOf(e);
-  const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
-  rec_.StartRecording(e.Ch, limit, base, 0, Origin::Timer);
-  if (app_.capture.Channel(e.Ch).IsOpen != 1) return;
-  app_.log.WriteLog("録音開始（タイマー）" + std::to_string(e.Ch + 1) + " " + base);
+  const int64_t seconds = limitSeconds.value_or(e.Length);
+  // A start made up after a gap is named by its real start; one on time,
+  // or a few seconds late, by the moment it began.
+  const std::optional<std::string> stamp = limitSeconds ? std::optional(FileStamp(s.date, s.time)) : std::nullopt;
+  rec_.StartRecording(e.Ch, seconds * app_.settings.nFreq, base, 0, Origin::Timer, stamp);
+  const ChannelCapture& c = app_.capture.Channel(e.Ch);
+  const std::string ch = std::to_string(e.Ch + 1);
+  // Logged whether the start succeeded or not: a failure has its own line.
+  if (!limitSeconds) {
+    app_.log.WriteLog("録音開始（タイマー）" + ch + " " + base);
+  } else {
+    std::string line = "録音再開（タイマー）" + ch + " " + base + " 残り" + std::to_string(seconds) + "秒";
+    if (c.IsOpen == 1) line += " " + c.RecFileName;
+    if (const std::string before = rec_.PreviousPart(e.Ch); c.IsOpen == 1 && !before.empty()) line += "（前の部分 " + before + "）";
+    app_.log.WriteLog(line);
+  }
+  if (c.IsOpen != 1) return;
   e.Active = 1;
+  scheduledEnd_[static_cast<size_t>(e.Ch)] = ShiftDateTimeText(s.date + " " + s.time, e.Length, app_.settings.HourAdjust);
 }
 
 bool MainTick::QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t late) {
   const ChannelCapture& c = app_.capture.Channel(e.Ch);
   if (!rec_.IsTimerRecording(e.Ch) || c.RecLimitFrames < 1) return false;
-  // The open recording must end where e begins: what it still lacks is the
-  // audio of the seconds this tick is late, plus a second of buffers in
-  // flight. Anything longer runs on, and e does not start.
-  const int64_t left = c.RecLimitFrames - app_.capture.FramesElapsed(e.Ch);
-  if (left > (late + 1) * app_.settings.nFreq + app_.capture.BufFrames()) return false;
   auto& next = successor_[static_cast<size_t>(e.Ch)];
   if (next) return false;
-  if (!fired_.insert(s.date + " " + EntryKey(e)).second) return true;
-  next = Successor{e, s.date};
+  // Only an entry that starts the very second the open one was scheduled
+  // to end joins it. Any other waits only for a recording that is about
+  // to end (what it lacks is the audio of the seconds this tick is late,
+  // plus a second of buffers in flight), then starts on its own.
+  const bool join = scheduledEnd_[static_cast<size_t>(e.Ch)] == s.date + " " + s.time;
+  const int64_t left = c.RecLimitFrames - app_.capture.FramesElapsed(e.Ch);
+  if (!join && left > (late + 1) * app_.settings.nFreq + app_.capture.BufFrames()) return false;
+  if (!MarkFired(s.date, e)) return true;
+  next = Successor{e, s.date, join};
   return true;
 }
 
@@ -242,61 +270,78 @@ void MainTick::ScanTimerList(const platform::CivilTime& local) {
       const DueSecond& s = seconds[late];
       if (!DueAt(e, s)) continue;
       if (app_.capture.Channel(e.Ch).IsOpen == 1) {
-        QueueHandOver(e, s, static_cast<int64_t>(late));
+        // Busy: it does not fire, now or when a later gap is made up.
+        if (!QueueHandOver(e, s, static_cast<int64_t>(late))) MarkFired(s.date, e);
         break;
       }
       // One start second fires once, however the clock moved around it.
-      if (fired_.insert(s.date + " " + EntryKey(e)).second) Fire(e);
+      if (MarkFired(s.date, e)) Fire(e, s);
       break;
     }
   }
-  if (resume) ResumeMissed();
+  if (resume) ResumeMissed(std::exchange(gapSince_, std::string()));
 }
 
-void MainTick::ResumeMissed() {
-  if (app_.settings.ResumeTimer != 1) return;
+void MainTick::ResumeMissed(const std::string& since) {
   const std::string now = app_.displayDate + " " + app_.displayTime;
+  const int64_t gapDays = since.empty() ? 0 : std::clamp<int64_t>(SecondsBetween(since, now) / 86400 + 1, 0, kMaxMissedDays);
   for (auto& e : app_.timers.entries()) {
     if (!e.IsFireable() || !app_.IsChannel(e.Ch)) continue;
-    // Back as many display days as the entry can last.
-    for (int64_t day = 0; day <= e.Length / 86400 + 1; ++day) {
+    // Back as many display days as the entry can last or the gap lasted,
+    // oldest first.
+    for (int64_t day = std::max<int64_t>(e.Length / 86400 + 1, gapDays); day >= 0; --day) {
       DueSecond s = MakeDueSecond(ShiftDateTimeText(app_.displayDate + " 00:00:00", -day * 86400, 0));
       s.time = e.StartTime;
-      if (!DueAt(e, s)) continue;
-      const int64_t elapsed = SecondsBetween(s.date + " " + s.time, now);
-      if (elapsed <= kMaxCatchUp || elapsed >= e.Length) continue;
-      if (!fired_.insert(s.date + " " + EntryKey(e)).second) break;
-      const std::string base = BaseOf(e);
-      const int64_t left = e.Length - elapsed;
+      if (!DueAt(e, s) || WasFired(s.date, e)) continue;
+      const std::string start = s.date + " " + s.time;
+      const int64_t elapsed = SecondsBetween(start, now);
+      if (elapsed < 1) continue;  // to come, or this second's own scan
+      if (elapsed >= e.Length) {
+        if (!since.empty() && start > since && MarkFired(s.date, e)) ReportMissed(e, start);
+        continue;
+      }
+      // Still running: made up for what is left (only the catch-up
+      // window's seconds when resuming is off).
+      if (app_.settings.ResumeTimer != 1 && elapsed > kMaxCatchUp) continue;
+      MarkFired(s.date, e);
       if (app_.capture.Channel(e.Ch).IsOpen == 1) {
         // The channel records something else: the entry is told, not forced.
-        app_.log.WriteLog("録音再開できません（チャンネル使用中）" + std::to_string(e.Ch + 1) + " " + base, 1);
-        break;
+        app_.log.WriteLog("録音再開できません（チャンネル使用中）" + std::to_string(e.Ch + 1) + " " + BaseOf(e), 1);
+        continue;
       }
-      rec_.StartRecording(e.Ch, left * app_.settings.nFreq, base, 0, Origin::Timer, FileStamp(s.date, s.time));
-      if (app_.capture.Channel(e.Ch).IsOpen != 1) break;
-      app_.log.WriteLog("録音再開（タイマー）" + std::to_string(e.Ch + 1) + " " + base + " 残り" + std::to_string(left) + "秒");
-      e.Active = 1;
-      break;
+      Fire(e, s, e.Length - elapsed);
     }
   }
+}
+
+void MainTick::ReportMissed(const TimerEntry& e, const std::string& start) {
+  ++app_.missedProgrammes;
+  app_.log.WriteLog("録音できなかった番組 " + std::to_string(e.Ch + 1) + " " + start + " " + std::to_string(e.Length) + "秒 " +
+                        e.FileTitle,
+                    1);
 }
 
 std::optional<MainTick::Successor> MainTick::LookAhead(int ch) {
-  if (app_.TimerOn != 1) return std::nullopt;
-  const std::string now = app_.displayDate + " " + app_.displayTime;
-  for (int64_t k = 1; k <= kLookAheadSeconds; ++k) {
-    const DueSecond s = MakeDueSecond(ShiftDateTimeText(now, k, app_.settings.HourAdjust));
-    for (const auto& e : app_.timers.entries()) {
-      if (e.Ch != ch || !e.IsFireable() || !DueAt(e, s)) continue;
-      if (fired_.insert(s.date + " " + EntryKey(e)).second) return Successor{e, s.date};
-    }
+  const std::string& end = scheduledEnd_[static_cast<size_t>(ch)];
+  if (app_.TimerOn != 1 || end.empty()) return std::nullopt;
+  // The recording reached its length before the wall clock reached its
+  // scheduled end: the sound card's clock runs fast. Within the drift a
+  // sound card can have, the entry starting at that end takes the device.
+  const int64_t ahead = SecondsBetween(app_.displayDate + " " + app_.displayTime, end);
+  const int64_t recorded = app_.capture.Channel(ch).RecLimitFrames / app_.settings.nFreq;
+  if (ahead < 1 || ahead > 1 + recorded * kDriftPerMille / 1000) return std::nullopt;
+  const DueSecond s = MakeDueSecond(end);
+  for (const auto& e : app_.timers.entries()) {
+    if (e.Ch != ch || !e.IsFireable() || !DueAt(e, s)) continue;
+    if (MarkFired(s.date, e)) return Successor{e, s.date, true};
   }
   return std::nullopt;
 }
 
 bool MainTick::HandOverAtLimit(int ch) {
   auto& queued = successor_[static_cast<size_t>(ch)];
+  // An entry that does not join waits for this recording to stop.
+  if (queued && !queued->join) return false;
   std::optional<Successor> next = queued ? queued : LookAhead(ch);
   queued.reset();
   if (!next) return false;
@@ -304,18 +349,21 @@ bool MainTick::HandOverAtLimit(int ch) {
   const std::string base = BaseOf(e);
   const int64_t limit = static_cast<int64_t>(e.Length) * app_.settings.nFreq;
   if (!rec_.HandOver(ch, limit, base, FileStamp(next->date, e.StartTime))) {
-    queued = next;  // it is tried once more on a device of its own when this one has stopped
+    // It is tried once more on a device of its own when this one has stopped.
+    queued = next;
+    queued->join = false;
     return false;
   }
   app_.log.WriteLog("録音開始（タイマー）" + std::to_string(ch + 1) + " " + base);
   if (TimerEntry* listed = Find(e)) listed->Active = 1;
+  scheduledEnd_[static_cast<size_t>(ch)] =
+      ShiftDateTimeText(next->date + " " + e.StartTime, e.Length, app_.settings.HourAdjust);
   return true;
 }
 
 void MainTick::ForgetOldStarts() {
-  // Keys begin with the fixed-width display date, so they sort by day.
-  const std::string cutoff = ShiftDateTimeText(app_.displayDate + " 00:00:00", -2 * 86400, 0).substr(0, 10);
-  fired_.erase(fired_.begin(), fired_.lower_bound(cutoff));
+  const double now = app_.clock.SteadySeconds();
+  std::erase_if(fired_, [now](const auto& f) { return now - f.second > kRememberStartsSeconds; });
 }
 
 void MainTick::LogDropped(int ch, int64_t frames) {
@@ -331,13 +379,15 @@ void MainTick::ServiceChannels() {
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
     ChannelCapture& c = app_.capture.Channel(ch);
     if (c.IsOpen == 1) ServiceChannel(ch);
+    if (c.IsOpen == 1) continue;
+    scheduledEnd_[static_cast<size_t>(ch)].clear();
     // A recording that was to hand its device over ended otherwise (or the
-    // hand-over failed): the entry that was due still gets its start.
+    // hand-over failed, or the entry does not join it): the entry that was
+    // due gets its start on a device of its own.
     auto& next = successor_[static_cast<size_t>(ch)];
-    if (c.IsOpen != 1 && next) {
-      const Successor s = *std::exchange(next, std::nullopt);
-      if (TimerEntry* e = Find(s.entry)) Fire(*e);
-    }
+    if (!next) continue;
+    const Successor s = *std::exchange(next, std::nullopt);
+    if (TimerEntry* e = Find(s.entry)) Fire(*e, MakeDueSecond(s.date + " " + s.entry.StartTime));
   }
 }
 
@@ -383,8 +433,7 @@ void MainTick::Tick() {
     lastCorrection_ = ClampedSecondsSinceMidnight(app_.clock);
   }
   DispatchCode(pending);
-  const double now = ClampedSecondsSinceMidnight(app_.clock);
-  Watchdog(now);
+  Watchdog();
   WatchClock();
   const platform::CivilTime local = app_.clock.NowLocal();
   const int changed = UpdateClockText(local);

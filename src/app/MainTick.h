@@ -3,8 +3,8 @@
 // clock correction, control codes, the watchdog, the display clock, the
 // timer list and the service of every open channel, in that order.
 #include <array>
+#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,8 +19,10 @@ class MainTick {
  public:
   MainTick(AppState& app, RecordingControl& rec);
 
-  // Startup: the last timer check and last tick are now.
-  void Start();
+  // Startup: the last timer check and last tick are now. previousRun: the
+  // last instant an earlier run was alive, when known; programmes that
+  // fell wholly between it and now are named in the log.
+  void Start(std::optional<platform::SysMs> previousRun = std::nullopt);
   void Tick();
   // The timer switch: toggles TimerOn and restarts the catch-up window.
   void ToggleTimer();
@@ -42,16 +44,21 @@ class MainTick {
     std::string time;  // hh:mm:ss, hours 24 and up before the day boundary
     int weekday = 0;   // 1 = Sunday
   };
-  // A timer entry waiting to take its channel's device over.
+  // A timer entry due while its channel still records the one before.
+  // join: it starts the second that one ends, so it takes the open device
+  // over; else it starts on a device of its own once the channel is free.
   struct Successor {
     TimerEntry entry;
     std::string date;
+    bool join = false;
   };
 
   int CorrectionRequest(double now) const;
   void PollDevices(int& request, int& pending);
   void DispatchCode(int code);
-  void Watchdog(double now);
+  // A tick late by the steady clock is a stall; a jump of the local time
+  // (daylight saving, a clock set) is not.
+  void Watchdog();
   // Compares the wall clock with the steady clock since the last tick.
   void WatchClock();
   void ScanTimerList(const platform::CivilTime& local);
@@ -60,18 +67,26 @@ class MainTick {
   std::vector<DueSecond> CatchUpSeconds(const platform::CivilTime& local);
   DueSecond MakeDueSecond(const std::string& dateTime) const;
   static bool DueAt(const TimerEntry& e, const DueSecond& s);
-  // Starts entry e on its own device.
-  void Fire(TimerEntry& e);
-  // Starts missed by more than the catch-up window (kavon was not running,
-  // stood still, or the clock was put forward) whose recordings would still
-  // run: started now for what is left, named by their real start.
-  void ResumeMissed();
+  // Starts entry e, due at s, on its own device for limitSeconds (its
+  // length when not given), named by its start second s.
+  void Fire(TimerEntry& e, const DueSecond& s, std::optional<int64_t> limitSeconds = std::nullopt);
+  // The starts that a gap passed over (kavon was not running, stood still,
+  // or the clock was put forward): an entry still running is started now
+  // for what is left, named by its real start; one that ended in the gap is
+  // named in the log as not recorded. since: the last display second known
+  // to have been handled ("" when unknown: nothing is reported missed).
+  void ResumeMissed(const std::string& since);
+  // An entry that fell wholly into a gap: one line, counted.
+  void ReportMissed(const TimerEntry& e, const std::string& start);
   // e, due `late` seconds ago, finds its channel held by a timer recording:
-  // true when that recording ends where e begins, so e takes its device over.
+  // true when e waits for it (joined when e starts where it ends).
   bool QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t late);
-  // At the end of a timer recording: an entry due in the next seconds
-  // (the audio clock may run a little ahead of the wall clock).
+  // At the end of a timer recording: the entry that starts exactly where
+  // it was scheduled to end, when the audio clock got there first.
   std::optional<Successor> LookAhead(int ch);
+  // Remembers a start as handled; false when it already was.
+  bool MarkFired(const std::string& date, const TimerEntry& e);
+  bool WasFired(const std::string& date, const TimerEntry& e) const;
   bool HandOverAtLimit(int ch);
   // The file base of an entry's recordings: channel folder and title.
   std::string BaseOf(const TimerEntry& e) const;
@@ -79,22 +94,30 @@ class MainTick {
   TimerEntry* Find(const TimerEntry& e);
   void ServiceChannels();
   void ServiceChannel(int ch);
-  // Two days on, a start can no longer come round again.
+  // Starts handled more than a week ago by the steady clock can no longer
+  // come round again, whatever the wall clock did meanwhile.
   void ForgetOldStarts();
   void LogDropped(int ch, int64_t frames);
 
   AppState& app_;
   RecordingControl& rec_;
   std::optional<double> lastCorrection_;
-  double lastTick_ = 0;
+  double lastTick_ = 0;  // steady seconds
   // The display date and time at the last handled change of the display
   // second, and the UTC offset then.
   std::string lastHandled_;
   int lastOffset_ = 0;
   bool firstScan_ = false;  // the second we started in is still to scan
-  bool missed_ = false;     // this scan follows a gap beyond the catch-up window
-  std::set<std::string> fired_;  // "date time|entry" of every start handled
+  // This scan follows a gap beyond the catch-up window, which began after
+  // the display second gapSince_ ("" when not known).
+  bool missed_ = false;
+  std::string gapSince_;
+  // "date time|entry" of every start handled, with the steady second then.
+  std::map<std::string, double> fired_;
   std::array<std::optional<Successor>, kMaxChannels> successor_{};
+  // Where each channel's timer recording is scheduled to end (display
+  // date and time), "" when it records no timer entry.
+  std::array<std::string, kMaxChannels> scheduledEnd_{};
   Health health_{app_};
   std::optional<platform::SysMs> lastWall_;
   double lastSteady_ = 0;

@@ -153,6 +153,16 @@ std::string NowText(const platform::Clock& clock, int dayStart, int dayOffset, i
   return out;
 }
 
+std::string DisplayDateTime(const platform::CivilTime& t, int dayStart) {
+  Date d{year{t.year}, month{static_cast<unsigned>(t.month)}, day{static_cast<unsigned>(t.day)}};
+  int hour = t.hour;
+  if (t.hour * 3600 + t.minute * 60 + t.second < dayStart) {
+    hour += 24;
+    d = AddDays(d, -1);
+  }
+  return DateText(d) + " " + Pad(hour, 2) + ":" + Pad(t.minute, 2) + ":" + Pad(t.second, 2);
+}
+
 std::string FormatDateText(const std::string& text, int style, int dayOffset) {
   const std::string source = IsDigits(Trim(text)) ? DigitsToDateText(Trim(text), 0, 3) : text;
   const auto v = ParseDateTimeText(source);

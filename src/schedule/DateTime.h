@@ -40,6 +40,10 @@ bool IsDateText(const std::string& text);
 std::string NowText(const platform::Clock& clock, int dayStart = 0, int dayOffset = 0, int sepStyle = 0,
                     int parts = 3, int timeSource = 0, int yearStyle = 0, double extraSeconds = 0);
 
+// A local civil time as "yyyy/mm/dd hh:mm:ss" of the display day that
+// begins dayStart seconds after midnight.
+std::string DisplayDateTime(const platform::CivilTime& t, int dayStart);
+
 // style 0 yyyy/mm/dd, 1 yyyy-mm-dd, 2 yyyymmdd.
 std::string FormatDateText(const std::string& text, int style = 0, int dayOffset = 0);
 std::string DigitsToDateText(const std::string& digits, int style = 0, int parts = 3);

@@ -174,7 +174,12 @@ void MainWindow::Refresh() {
     row.buttons->SetActive(0, v.recordActive);
     row.time->SetLines({Q(v.timeText)});
     row.time->SetLit(v.timeLit);
-    row.time->SetWarning(Q(v.error.empty() ? v.warning : v.error));
+    const QString problem = Q(v.error.empty() ? v.warning : v.error);
+    row.time->SetWarning(problem);
+    // Without trouble the time field names the file being written (after
+    // a restart, the resumed part).
+    const ChannelCapture& c = s.capture.Channel(static_cast<int>(ch));
+    if (problem.isEmpty()) row.time->setToolTip(c.IsOpen == 1 ? Q(c.RecFileName) : QString());
     if (v.meterResets != row.meterResets) {
       row.meterResets = v.meterResets;
       row.meterDraws = v.meterDraws;

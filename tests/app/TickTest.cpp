@@ -69,11 +69,106 @@ TEST(Tick, ARestartInsideAnEntryRecordsWhatIsLeft) {
     if (!c.records) continue;
     EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Hour 2024-03-01 10_00_00_1.wav"));
     EXPECT_EQ(f.channel(0).RecLimitFrames, 50 * 60 * 44100LL);
-    EXPECT_NE(f.LogText().find("録音再開（タイマー）1 " + f.dir.File("Hour") + " 残り3000秒"), std::string::npos);
+    EXPECT_NE(f.LogText().find("録音再開（タイマー）1 " + f.dir.File("Hour") + " 残り3000秒 " + f.channel(0).RecFileName),
+              std::string::npos);
     // Channel 2 resumes its first entry; the second finds it busy and says so.
     EXPECT_EQ(f.channel(1).RecFileName, f.dir.File("Busy 2024-03-01 09_30_00_2.wav"));
     EXPECT_EQ(Count(f.ErrText(), "録音再開できません（チャンネル使用中）2 " + f.dir.File("Later")), 1);
   }
+}
+
+TEST(Tick, AStartJustBeforeKavonStartsIsNeverLost) {
+  struct Case {
+    int secondsIn;  // kavon starts this long after the entry's start
+    int resume;     // ResumeTimer
+    bool records;
+  };
+  for (const Case c : {Case{1, 1, true}, Case{2, 1, true}, Case{5, 1, true}, Case{6, 1, true}, Case{3, 0, true},
+                       Case{6, 0, false}}) {
+    SCOPED_TRACE(std::to_string(c.secondsIn) + " " + std::to_string(c.resume));
+    AppFixture f("NumRec=0\nResumeTimer=" + std::to_string(c.resume) + "\n");
+    WriteTimer(f, "\"0\",\"20\",\"2024/03/01\",\"10:00:10\",\"0\",\"\",\"News\"\r\n");
+    f.clock.SetLocal(2024, 3, 1, 10, 0, 10 + c.secondsIn, 300);
+    f.Load();
+    f.Run(0.1);
+    ASSERT_EQ(f.channel(0).IsOpen, c.records ? 1 : 0);
+    if (!c.records) continue;
+    // Named by its real start, it ends on schedule.
+    const std::string file = f.dir.File("News 2024-03-01 10_00_10.wav");
+    EXPECT_EQ(f.channel(0).RecFileName, file);
+    f.Run(20 - c.secondsIn + 0.5);
+    EXPECT_EQ(f.channel(0).IsOpen, 0);
+    EXPECT_EQ(test::IndependentRead(file).frames, (20 - c.secondsIn) * 44100);
+  }
+}
+
+TEST(Tick, ARestartAfterACrashKeepsThePartRecordedBeforeIt) {
+  AppFixture f("NumRec=1\n");
+  WriteTimer(f, "\"0\",\"100\",\"2024/03/01\",\"10:00:01\",\"0\",\"\",\"Show\"\r\n"
+                "\"1\",\"11\",\"2024/03/01\",\"10:00:30\",\"0\",\"\",\"Gone\"\r\n"
+                "\"1\",\"20\",\"2024/03/01\",\"10:01:00\",\"0\",\"\",\"Late\"\r\n");
+  f.Load();
+  f.Run(9);
+  const std::string first = f.dir.File("Show 2024-03-01 10_00_01_1.wav");
+  ASSERT_EQ(f.channel(0).RecFileName, first);
+  f.app.reset();  // killed: no shutdown, the file holds what was flushed
+  f.sim->ProcessDied();
+  const std::string kept = test::ReadWholeFile(first);
+  ASSERT_GE(test::IndependentRead(first).frames, 4 * 44100);
+  f.clock.Advance(60);  // down for a minute: Gone came and went, Late began
+  f.Load();
+  f.Run(0.1);
+  const std::string second = f.dir.File("Show 2024-03-01 10_00_01_1 (2).wav");
+  EXPECT_EQ(f.channel(0).RecFileName, second);
+  EXPECT_EQ(f.channel(1).RecFileName, f.dir.File("Late 2024-03-01 10_01_00_2.wav"));
+  f.app->Unload();
+  EXPECT_EQ(test::ReadWholeFile(first), kept);  // never opened for writing again
+  EXPECT_TRUE(test::IndependentRead(second).valid);
+  EXPECT_NE(f.LogText().find("録音再開（タイマー）1 " + f.dir.File("Show") + " 残り32秒 " + second + "（前の部分 " + first + "）"),
+            std::string::npos);
+  // Only the programme that fell wholly into the downtime is named as lost.
+  EXPECT_EQ(Count(f.ErrText(), "録音できなかった番組 "), 1);
+  EXPECT_EQ(Count(f.ErrText(), "録音できなかった番組 2 2024/03/01 10:00:30 11秒 Gone\r\n"), 1);
+  EXPECT_EQ(f.state().missedProgrammes, 1);
+}
+
+TEST(Tick, ProgrammesSwallowedByAStallOrAClockStepAreNamedAndNeverRefired) {
+  AppFixture f("NumRec=0\n");
+  WriteTimer(f, "\"0\",\"11\",\"2024/03/01\",\"10:00:01\",\"0\",\"\",\"Stalled\"\r\n"
+                "\"0\",\"11\",\"\",\"10:01:00\",\"127\",\"\",\"Daily\"\r\n");
+  f.Load();
+  f.Run(0.5);
+  f.clock.Advance(12);  // the process stood still through the whole of Stalled
+  f.Run(0.5);
+  EXPECT_EQ(f.channel(0).IsOpen, 0);
+  EXPECT_EQ(Count(f.ErrText(), "録音できなかった番組 1 2024/03/01 10:00:01 11秒 Stalled"), 1);
+  f.Run(60);  // Daily records at 10:01:00
+  EXPECT_EQ(TimerStarts(f.LogText()), 1);
+  // Three days forward: the two days in between are named; back again,
+  // nothing fires a second time into the same name.
+  const platform::SysMs back = f.clock.NowUtc();
+  f.clock.SetUtc(back + std::chrono::hours(72));
+  f.Run(1);
+  EXPECT_EQ(Count(f.AllErrText(), "録音できなかった番組 1 "), 4);
+  f.clock.SetUtc(back - std::chrono::seconds(20));
+  f.Run(30);
+  EXPECT_EQ(TimerStarts(f.LogText()), 1);
+  EXPECT_EQ(f.state().missedProgrammes, 4);
+  EXPECT_EQ(Count(f.AllErrText(), "制御戻らず"), 1);  // the stall; the clock steps are no stalls
+}
+
+TEST(Tick, OnlyAnEntryStartingAtTheEndOfTheLastJoinsIt) {
+  AppFixture f("NumRec=0\n");
+  WriteTimer(f, "\"0\",\"11\",\"2024/03/01\",\"10:00:05\",\"0\",\"\",\"A\"\r\n"
+                "\"0\",\"11\",\"2024/03/01\",\"10:00:17\",\"0\",\"\",\"B\"\r\n");  // a gap of one second
+  f.Load();
+  f.Run(40);
+  const std::string a = f.dir.File("A 2024-03-01 10_00_05.wav"), b = f.dir.File("B 2024-03-01 10_00_17.wav");
+  EXPECT_EQ(test::IndependentRead(a).frames, 11 * 44100);
+  EXPECT_EQ(test::IndependentRead(b).frames, 11 * 44100);
+  const std::string log = f.LogText();
+  EXPECT_NE(log.find("10:00:16 録音停止（終了）1 " + a), std::string::npos);
+  EXPECT_NE(log.find("10:00:17 録音開始 1 " + b), std::string::npos);  // B begins at its own start
 }
 
 TEST(Tick, EntriesThatMustNotFire) {
@@ -279,7 +374,7 @@ TEST(Tick, AFailedOrBusyStartFiresOnceAndIsNotMarkedActive) {
   f.app->recording().RecButtonClick(1, 0);  // channel 2 is already recording
   f.sim->FailNextOpen(platform::kWaveNoDriver);
   f.Run(5);
-  EXPECT_EQ(TimerStarts(f.LogText()), 0);
+  EXPECT_EQ(TimerStarts(f.LogText()), 1);  // the failed one fired; the busy one did not
   EXPECT_EQ(Count(f.ErrText(), "録音失敗 1 "), 1);
   EXPECT_EQ(f.state().timers.entries()[0].Active, 0);
   EXPECT_EQ(f.state().timers.entries()[1].Active, 0);
@@ -399,6 +494,8 @@ TEST(TickDst, SpringForwardFiresSkippedStartsAtTheFirstSecondAfter) {
   EXPECT_EQ(f.channel(0).IsOpen, 1);
   EXPECT_EQ(f.channel(0).RecFileName, f.dir.File("Skipped 2024-03-31 03_00_00.wav"));
   EXPECT_NE(f.ErrText("20240331").find("時刻帯変更（進み）"), std::string::npos);
+  EXPECT_EQ(Count(f.ErrText("20240331"), "制御戻らず"), 0);  // the hour skipped is no stall
+  EXPECT_EQ(Count(f.ErrText("20240331"), "録音できなかった番組"), 0);
 }
 
 TEST(TickDst, FallBackFiresARepeatedHourOnce) {

@@ -79,6 +79,18 @@ bool WaitForFile(const std::string& path, double seconds = 20) {
   return false;
 }
 
+// The first recording that appears in folder ("" after 20 s).
+std::string WaitForWav(const std::string& folder) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < until) {
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+      if (e.path().extension() == ".wav") return e.path().string();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return {};
+}
+
 int Count(const std::string& hay, const std::string& needle) {
   int n = 0;
   for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
@@ -99,15 +111,20 @@ TEST(Process, OptionsAnswerAndUnknownOnesFail) {
   EXPECT_EQ(WaitExit(Start({"--help"})), 0);
   EXPECT_EQ(WaitExit(Start({"--bogus"})), 2);
   EXPECT_EQ(WaitExit(Start({"--home"})), 2);
+  // A home that cannot be locked (here: below a file) is refused, not run unguarded.
+  test::WriteWholeFile(dir.File("file"), "x");
+  EXPECT_EQ(WaitExit(Start({"--home", dir.File("file/home"), "--headless", "--audio", "sim"})), 1);
 }
 
 TEST(Process, SingleInstanceAndCleanStopOnSigterm) {
   test::TempDir dir;
   const pid_t first = Start({"--home", dir.path(), "--headless"});
   ASSERT_TRUE(WaitForFile(dir.File("kavon.ini")));
-  // The second instance ends at once and quietly; one asked for a job says
-  // why it cannot do it.
-  EXPECT_EQ(WaitExit(Start({"--home", dir.path(), "--headless"}), 10), 0);
+  // A second instance ends at once, saying why, whatever it was asked
+  // for and however the home is spelled.
+  EXPECT_EQ(WaitExit(Start({"--home", dir.path(), "--headless"}), 10), 1);
+  std::filesystem::create_directory_symlink(dir.path(), dir.File("link"));
+  EXPECT_EQ(WaitExit(Start({"--home", dir.File("link/sub/.."), "--headless", "--audio", "sim"}), 10), 1);
   EXPECT_EQ(WaitExit(Start({"--home", dir.path(), "--record-test", "1", "--audio", "sim"}), 10), 1);
   EXPECT_EQ(WaitExit(Start({"--home", dir.path(), "--list-devices", "--audio", "sim"}), 10), 1);
   kill(first, SIGTERM);
@@ -151,14 +168,7 @@ TEST(Process, TimerEntryRecordsAndSigtermLeavesAValidFile) {
   const std::string line = "\"0\",\"60\",\"" + date + "\",\"" + clock + "\",\"0\",\"メモ, test\",\"Demo\"\r\n";
   test::WriteWholeFile(dir.File("timer.txt"), line);
   const pid_t pid = Start({"--home", dir.path(), "--headless", "--audio", "sim"});
-  std::string wav;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (wav.empty() && std::chrono::steady_clock::now() < until) {
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-      if (e.path().extension() == ".wav") wav = e.path().string();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const std::string wav = WaitForWav(dir.path());
   ASSERT_FALSE(wav.empty());
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   kill(pid, SIGTERM);
@@ -171,6 +181,39 @@ TEST(Process, TimerEntryRecordsAndSigtermLeavesAValidFile) {
   EXPECT_NE(log.find("録音開始（タイマー）1 "), std::string::npos);
   EXPECT_NE(log.find("録音停止（終了時）1 " + wav), std::string::npos);
   EXPECT_EQ(test::ReadWholeFile(dir.File("timer.txt")), line);  // written back unchanged
+}
+
+// kill -9 in the middle of a timer entry and a restart, as systemd does it:
+// the part recorded before the kill stays as it was, the rest goes into the
+// next name of its series, and the two together hold the entry less what
+// the kill and the restart cost.
+TEST(Process, AKillAndARestartKeepBothPartsOfAnEntry) {
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=0\nHourAdjust=0\nDevInID_1=Sim Tone 440 Hz -6 dB\n");
+  const auto [date, clock] = LocalAhead(2);
+  test::WriteWholeFile(dir.File("timer.txt"), "\"0\",\"12\",\"" + date + "\",\"" + clock + "\",\"0\",\"\",\"Kill\"\r\n");
+  const std::vector<std::string> args{"--home", dir.path(), "--headless", "--audio", "sim"};
+  const pid_t pid = Start(args);
+  const std::string first = WaitForWav(dir.path());
+  ASSERT_FALSE(first.empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+  kill(pid, SIGKILL);
+  WaitExit(pid);
+  const auto killedAt = std::chrono::steady_clock::now();
+  const std::string before = test::ReadWholeFile(first);
+  const pid_t again = Start(args);
+  const std::string second = first.substr(0, first.size() - 4) + " (2).wav";
+  ASSERT_TRUE(WaitForFile(second));
+  const double down = std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count();
+  std::this_thread::sleep_for(std::chrono::milliseconds(7000));  // past the entry's end
+  kill(again, SIGTERM);
+  EXPECT_EQ(WaitExit(again), 0);
+  EXPECT_EQ(test::ReadWholeFile(first), before);
+  const double a = test::IndependentRead(first).frames / 44100.0;
+  const double b = test::IndependentRead(second).frames / 44100.0;
+  EXPECT_GE(a, 6 - 4.5);  // all but the last disk buffer
+  EXPECT_NEAR(b, 12 - 6 - down, 1.5);
+  EXPECT_NE(TodayLog(dir.path()).find("録音停止（終了）1 " + second), std::string::npos);
 }
 
 // A closed terminal (SIGHUP) and a closed output pipe (SIGPIPE) during a

@@ -351,6 +351,11 @@ uint64_t SimWaveIn::LostFrames(int deviceId) {
   return devices_[static_cast<size_t>(deviceId)]->lostFrames;
 }
 
+void SimWaveIn::ProcessDied() {
+  std::lock_guard lock(mutex_);
+  streams_.clear();
+}
+
 int SimWaveIn::OpenHandles() {
   std::lock_guard lock(mutex_);
   return static_cast<int>(streams_.size());

@@ -86,6 +86,9 @@ class SimWaveIn : public WaveIn {
   // Frames dropped because no buffer was queued, per device.
   uint64_t LostFrames(int deviceId);
   int OpenHandles();
+  // Forgets every open stream and its buffers, as the death of the
+  // process that opened them does (tests of a kill).
+  void ProcessDied();
 
  private:
   struct Device;

@@ -1,0 +1,30 @@
+#include "app/Heartbeat.h"
+
+#include <fstream>
+
+#include "common/FileHelpers.h"
+#include "common/Text.h"
+#include "platform/Utf8Path.h"
+
+namespace kavon {
+
+void Heartbeat::ReadPrevious() {
+  std::ifstream in(platform::U8Path(path_));
+  std::string text;
+  std::getline(in, text);
+  // A file cut by a power cut reads as empty or short: then nothing is known.
+  const auto ms = ParseInteger(Trim(text), 1, INT64_MAX);
+  if (ms && IsDigits(Trim(text))) previous_ = platform::SysMs{std::chrono::milliseconds{*ms}};
+}
+
+void Heartbeat::Beat(bool force) {
+  const double now = clock_.SteadySeconds();
+  if (!force && lastBeat_ && now - *lastBeat_ < kHeartbeatSeconds) return;
+  lastBeat_ = now;
+  // Written in place, not synced: a lost beat only makes the next start
+  // know a few seconds less; the disk is not woken for it.
+  std::ofstream out(platform::U8Path(path_), std::ios::trunc);
+  out << clock_.NowUtc().time_since_epoch().count() << "\n";
+}
+
+}  // namespace kavon
