@@ -19,7 +19,9 @@ namespace {
 constexpr int kLogKeepDays = 90;
 // Entries that can never fire are named up to this many per load.
 constexpr int kMaxUnfireableReports = 20;
-constexpr double kTimerFileCheckSeconds = 1.0;
+constexpr double kTimerFileCheckSeconds = 0.5;
+// A changed timer.txt is taken once it has stayed the same this long.
+constexpr double kTimerSettleSeconds = 1.0;
 // Recordings this many days old are checked for torn headers at start when
 // retention is off.
 constexpr int kRepairDays = 7;
@@ -109,7 +111,7 @@ void FrmMain::Load() {
   Guarded("Load", [&] { RepairHeaders(); });
   app_.TimerOn = app_.settings.TimerOn;
   Guarded("Load", [&] {
-    platform::RemoveStaleTemporaries(app_.paths.programFolder, "timer.txt");
+    RemoveStaleSaves(app_.paths.TimerFile());
     timerVersion_ = FileVersionOf(app_.paths.TimerFile());
     app_.timers.InputTimer(app_.paths.TimerFile());
     ReportUnfireable();
@@ -124,6 +126,7 @@ void FrmMain::Load() {
   heartbeat_.ReadPrevious();
   tick_.Start(heartbeat_.Previous());
   heartbeat_.Beat(true);
+  timerQuietAt_ = app_.displayDate + " " + app_.displayTime;
 }
 
 void FrmMain::ReportUnfireable() {
@@ -146,7 +149,9 @@ void FrmMain::ReportUnfireable() {
 
 void FrmMain::ReloadTimerList() {
   const std::string path = app_.paths.TimerFile();
+  settling_.reset();
   timerVersion_ = FileVersionOf(path);
+  listBehind_ = true;  // until a file is taken
   if (!timerVersion_.exists) {
     if (!std::exchange(timerMissingTold_, true)) app_.log.WriteLog("タイマーファイルがありません（今のリストのまま） " + path, 1);
     return;
@@ -156,16 +161,25 @@ void FrmMain::ReloadTimerList() {
     app_.log.WriteLog("タイマー読込エラー " + path + " ファイルではありません", 1);
     return;
   }
+  if (auto bytes = ReadTimerBytes(path, app_.log)) TakeTimerFile(std::move(*bytes), "");
+}
+
+bool FrmMain::TakeTimerFile(std::string bytes, const std::string& changedAfter) {
+  const std::string path = app_.paths.TimerFile();
   std::set<std::string> running;
   for (const auto& e : app_.timers.entries()) {
     if (e.Active == 1) running.insert(EntryKey(e));
   }
-  if (!app_.timers.InputTimer(path)) return;  // logged; the list stays as it was
+  // Logged when refused; the list stays as it was, behind the file.
+  listBehind_ = !app_.timers.TakeText(std::move(bytes), path);
+  if (listBehind_) return false;
   for (auto& e : app_.timers.entries()) {
     if (running.contains(EntryKey(e))) e.Active = 1;
   }
   app_.log.WriteLog("タイマー再読込 " + path + " " + std::to_string(app_.timers.Count()) + "件");
   ReportUnfireable();
+  if (!changedAfter.empty()) tick_.TimerListChanged(changedAfter);
+  return true;
 }
 
 bool FrmMain::SaveTimerList() {
@@ -175,6 +189,8 @@ bool FrmMain::SaveTimerList() {
   const bool written = app_.timers.OutputTimer(path);
   timerVersion_ = FileVersionOf(path);
   timerMissingTold_ = false;
+  listBehind_ = false;
+  settling_.reset();
   return written;
 }
 
@@ -182,7 +198,35 @@ void FrmMain::WatchTimerFile() {
   const double now = app_.clock.SteadySeconds();
   if (now - timerCheckedAt_ < kTimerFileCheckSeconds) return;
   timerCheckedAt_ = now;
-  if (FileVersionOf(app_.paths.TimerFile()) != timerVersion_) ReloadTimerList();
+  const std::string path = app_.paths.TimerFile();
+  const FileVersion version = FileVersionOf(path);
+  if (version == timerVersion_) {
+    settling_.reset();
+    if (!listBehind_) timerQuietAt_ = app_.displayDate + " " + app_.displayTime;
+    return;
+  }
+  if (!version.exists || !version.regular) {
+    ReloadTimerList();  // says so once; the list stays
+    return;
+  }
+  // A save in progress (an editor's truncate and write, a slow script) is
+  // never read halfway: the file must stay the same, bytes and all, for a
+  // while. Meanwhile the list read before keeps firing.
+  auto bytes = ReadTimerBytes(path, app_.log);
+  if (!bytes) {
+    timerVersion_ = version;  // logged; tried again when it changes
+    listBehind_ = true;
+    return;
+  }
+  const size_t hash = std::hash<std::string>{}(*bytes);
+  if (!settling_ || settling_->version != version || settling_->hash != hash) {
+    settling_ = SettlingFile{version, hash, now};
+    return;
+  }
+  if (now - settling_->since < kTimerSettleSeconds) return;
+  settling_.reset();
+  timerVersion_ = version;
+  TakeTimerFile(std::move(*bytes), timerQuietAt_);
 }
 
 int FrmMain::InitSerial() {

@@ -4,6 +4,7 @@
 // program-wide state (settings in memory, log, timer list, capture engine).
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/AppState.h"
@@ -87,8 +88,13 @@ class FrmMain {
   void LampsOffAtExit(ControlDevice* device);
   // Logs the entries that can never fire, a bounded number of lines.
   void ReportUnfireable();
-  // At most once a second: has timer.txt changed on disk?
+  // Twice a second: has timer.txt changed on disk, and has the change
+  // settled (unchanged for kTimerSettleSeconds, its last line whole)?
   void WatchTimerFile();
+  // Takes timer.txt's bytes as the new list (the list stays when they are
+  // not one: false); changedAfter: the display second after which the file began
+  // to change, so starts the change held up are made up.
+  bool TakeTimerFile(std::string bytes, const std::string& changedAfter);
   // The switches the user may change while we run, at exit.
   void SaveSwitches();
   // Headers a power cut left disagreeing with their files, at start.
@@ -109,8 +115,20 @@ class FrmMain {
   MainTick tick_;
   Heartbeat heartbeat_;
   Settings loaded_;  // as read at startup
-  FileVersion timerVersion_;
+  FileVersion timerVersion_;  // of the file the list was read from or written to
   double timerCheckedAt_ = 0;  // steady seconds
+  // A version of timer.txt that differs from the list's, waiting to settle.
+  struct SettlingFile {
+    FileVersion version;
+    size_t hash = 0;
+    double since = 0;  // steady seconds
+  };
+  std::optional<SettlingFile> settling_;
+  // The display date and time of the last check that found the list and
+  // timer.txt in agreement; the list is behind while the file on disk is
+  // one it could not take (half written, empty, missing).
+  std::string timerQuietAt_;
+  bool listBehind_ = false;
   bool timerMissingTold_ = false;
   bool ticking_ = false;
   bool unloading_ = false;

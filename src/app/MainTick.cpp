@@ -56,6 +56,13 @@ void MainTick::ToggleTimer() {
   lastHandled_ = app_.displayDate + " " + app_.displayTime;
 }
 
+void MainTick::TimerListChanged(const std::string& since) {
+  if (missed_) return;  // a gap of kavon's own is made up anyway
+  missed_ = true;
+  gapSince_ = since;
+  gapIsListChange_ = true;
+}
+
 int MainTick::CorrectionRequest(double now) const {
   const Settings& s = app_.settings;
   if (s.NoAdjustSec <= 0) return 0;
@@ -151,6 +158,7 @@ std::vector<MainTick::DueSecond> MainTick::CatchUpSeconds(const platform::CivilT
   if (k - 1 > kMaxCatchUp) {
     missed_ = true;
     gapSince_ = lastHandled_;
+    gapIsListChange_ = false;
   }
   const int shift = local.utcOffsetSec - lastOffset_;
   if (shift > 0) {
@@ -279,10 +287,10 @@ void MainTick::ScanTimerList(const platform::CivilTime& local) {
       break;
     }
   }
-  if (resume) ResumeMissed(std::exchange(gapSince_, std::string()));
+  if (resume) ResumeMissed(std::exchange(gapSince_, std::string()), std::exchange(gapIsListChange_, false));
 }
 
-void MainTick::ResumeMissed(const std::string& since) {
+void MainTick::ResumeMissed(const std::string& since, bool onlySince) {
   const std::string now = app_.displayDate + " " + app_.displayTime;
   const int64_t gapDays = since.empty() ? 0 : std::clamp<int64_t>(SecondsBetween(since, now) / 86400 + 1, 0, kMaxMissedDays);
   for (auto& e : app_.timers.entries()) {
@@ -296,6 +304,7 @@ void MainTick::ResumeMissed(const std::string& since) {
       const std::string start = s.date + " " + s.time;
       const int64_t elapsed = SecondsBetween(start, now);
       if (elapsed < 1) continue;  // to come, or this second's own scan
+      if (onlySince && start <= since) continue;
       if (elapsed >= e.Length) {
         if (!since.empty() && start > since && MarkFired(s.date, e)) ReportMissed(e, start);
         continue;

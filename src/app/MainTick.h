@@ -26,6 +26,10 @@ class MainTick {
   void Tick();
   // The timer switch: toggles TimerOn and restarts the catch-up window.
   void ToggleTimer();
+  // The list was replaced by a file that began to change after the display
+  // second `since` (a hand edit that took a while to settle): starts since
+  // then that the old list did not have are made up at the next scan.
+  void TimerListChanged(const std::string& since);
 
   // The next start of the timer list within a week, as "yyyy/mm/dd
   // hh:mm:ss" of the display day with the entry; nullopt when none.
@@ -74,8 +78,10 @@ class MainTick {
   // or the clock was put forward): an entry still running is started now
   // for what is left, named by its real start; one that ended in the gap is
   // named in the log as not recorded. since: the last display second known
-  // to have been handled ("" when unknown: nothing is reported missed).
-  void ResumeMissed(const std::string& since);
+  // to have been handled ("" when unknown: nothing is reported missed);
+  // onlySince: entries that began before it are left alone (a list that
+  // changed is no gap of kavon's).
+  void ResumeMissed(const std::string& since, bool onlySince);
   // An entry that fell wholly into a gap: one line, counted.
   void ReportMissed(const TimerEntry& e, const std::string& start);
   // e, due `late` seconds ago, finds its channel held by a timer recording:
@@ -112,6 +118,7 @@ class MainTick {
   // the display second gapSince_ ("" when not known).
   bool missed_ = false;
   std::string gapSince_;
+  bool gapIsListChange_ = false;
   // "date time|entry" of every start handled, with the steady second then.
   std::map<std::string, double> fired_;
   std::array<std::optional<Successor>, kMaxChannels> successor_{};

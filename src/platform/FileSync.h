@@ -29,8 +29,8 @@ bool SyncNewFile(const std::string& path);
 bool SyncFileData(const std::string& path);
 
 // Removes the temporary files of ReplaceFileAtomically ("name.tmp1234")
-// that a crash left in folder, for targets whose names end in suffix; our
-// own process's files are left alone. Returns how many were removed.
+// that a crash left in folder, for targets whose names end in suffix: only
+// those whose process is gone. Returns how many were removed.
 int RemoveStaleTemporaries(const std::string& folder, const std::string& suffix);
 
 }  // namespace kavon::platform

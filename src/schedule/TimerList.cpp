@@ -73,26 +73,57 @@ std::string FormatTimerLine(const TimerEntry& e) {
          Quoted(e.FileTitle);
 }
 
-bool TimerList::InputTimer(const std::string& path) {
-  if (!FileExists(path)) return true;
+std::optional<std::string> ReadTimerBytes(const std::string& path, Log& log) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(platform::U8Path(path), ec);
   if (ec || size > kMaxFileBytes) {
-    log_.WriteLog("タイマー読込エラー " + path + (ec ? " " + ec.message() : " too large"), 1);
-    return false;
+    log.WriteLog("タイマー読込エラー " + path + (ec ? " " + ec.message() : " too large"), 1);
+    return std::nullopt;
   }
   std::ifstream in(platform::U8Path(path), std::ios::binary);
   std::ostringstream buf;
   buf << in.rdbuf();
   if (!in || in.bad()) {
-    log_.WriteLog("タイマー読込エラー " + path, 1);
-    return false;
+    log.WriteLog("タイマー読込エラー " + path, 1);
+    return std::nullopt;
   }
-  std::string text = buf.str();
+  return buf.str();
+}
+
+bool EndsOnWholeRecord(const std::string& text) {
+  if (text.empty() || text.back() == '\n') return true;
+  const size_t start = text.find_last_of('\n');
+  std::string last = text.substr(start == std::string::npos ? 0 : start + 1);
+  if (!last.empty() && last.back() == '\r') last.pop_back();
+  if (Trim(last).empty()) return true;
+  std::vector<std::string> fields;
+  return EndsWith(last, "\"") && SplitList(fields, last, ",", true) >= 7;
+}
+
+void RemoveStaleSaves(const std::string& path) {
+  const std::string folder = SplitPath(path, true, false, false, false, false);
+  const std::string name = SplitPath(path, false, false, true, true, true);
+  platform::RemoveStaleTemporaries(folder, name);
+  platform::RemoveStaleTemporaries(folder, name + ".bak");
+}
+
+bool TimerList::InputTimer(const std::string& path) {
+  if (!FileExists(path)) return true;
+  auto bytes = ReadTimerBytes(path, log_);
+  return bytes && TakeText(std::move(*bytes), path);
+}
+
+bool TimerList::TakeText(std::string text, const std::string& path) {
   // Editors save UTF-8 with a byte order mark; it is not part of the first field.
   while (StartsWith(text, "\xEF\xBB\xBF")) text.erase(0, 3);
   if (!IsValidUtf8(text)) {
     if (auto utf8 = platform::Cp932ToUtf8(text)) text = std::move(*utf8);
+  }
+  if (!EndsOnWholeRecord(text)) {
+    // A save in progress (or a file cut by a crash of its writer): a title
+    // cut in half must never become a recording's name.
+    log_.WriteLog("タイマー読込エラー " + path + " 最後の行が途中までです（書き込み中？）", 1);
+    return false;
   }
   std::vector<TimerEntry> read;
   std::istringstream lines(text);
@@ -117,6 +148,11 @@ bool TimerList::InputTimer(const std::string& path) {
     log_.WriteLog("タイマー読込エラー " + path + " 読める行がありません", 1);
     return false;
   }
+  if (read.empty() && !entries_.empty()) {
+    // Most often the moment between an editor's truncate and its write.
+    log_.WriteLog("タイマー読込エラー " + path + " 空のファイル（今のリストのまま）", 1);
+    return false;
+  }
   entries_ = std::move(read);
   modified_ = false;
   ++version_;
@@ -139,6 +175,7 @@ FileVersion FileVersionOf(const std::string& path) {
 }
 
 bool TimerList::OutputTimer(const std::string& path) {
+  RemoveStaleSaves(path);
   // Whatever the old file held, lines we could not read among it, stays
   // recoverable.
   if (FileExists(path)) {

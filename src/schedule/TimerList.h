@@ -4,6 +4,7 @@
 // the editor. Its file holds one entry per line as seven quoted fields:
 // Ch, Length, Date, StartTime, WeekMask, Ref, FileTitle; UTF-8, CR LF.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,12 @@ class TimerList {
 
   // Replaces the list by the file's entries when the whole file was read. A
   // missing file leaves the list as it was and counts as success; a file
-  // that cannot be read, or of whose lines none could be read, leaves the
-  // list as it was, logs why and gives false.
+  // that cannot be read, holds nothing, or of whose lines none could be
+  // read, or whose last line is cut short (being written), leaves the list
+  // as it was, logs why and gives false.
   bool InputTimer(const std::string& path);
+  // The same for the bytes of a file already read (raw, as on disk).
+  bool TakeText(std::string bytes, const std::string& path);
   // Replaces the file atomically by the list; an empty list leaves no file.
   // The file it replaces is first kept as path + ".bak".
   bool OutputTimer(const std::string& path);
@@ -71,6 +75,17 @@ class TimerList {
   bool modified_ = false;
   uint64_t version_ = 0;
 };
+
+// The raw bytes of a timer or list file, or nullopt (logged) when it cannot
+// be read or is too large to be one.
+std::optional<std::string> ReadTimerBytes(const std::string& path, Log& log);
+// Whether a file's text ends on a whole record: its last line ends with a
+// line break, or is seven fields with the last one's closing quote. A file
+// cut in the middle of a line is still being written.
+bool EndsOnWholeRecord(const std::string& text);
+// Removes what a crash may have left of saves of the file at path (its and
+// its .bak's temporary files), when the process that made them is gone.
+void RemoveStaleSaves(const std::string& path);
 
 // What identifies a version of a file on disk, to notice edits.
 struct FileVersion {

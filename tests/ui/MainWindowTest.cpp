@@ -58,7 +58,8 @@ TEST(MainWindow, RowsPerChannelAndClicksThatRecord) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(f.window->PicRec(0)->toolTip(), shown.front());
   QTest::mouseClick(f.window->RecButton(0)->Button(0), Qt::LeftButton);
-  EXPECT_TRUE(f.window->PicRec(0)->toolTip().isEmpty());
+  f.Ticks(1);
+  EXPECT_EQ(f.window->PicRec(0)->toolTip(), QString::fromStdString(f.channel(0).RecFileName));  // no trouble: the file
   QTest::mouseClick(f.window->RecButton(0)->Button(1), Qt::LeftButton);
 
   // The detection switches and the timer switch act on the core.

@@ -187,7 +187,7 @@ TEST(TimerWindow, MoveDeleteEditInPlaceOpenAndReloadFromDisk) {
   QTest::keyClicks(w->TextRef(), "half typed");
   test::WriteWholeFile(g.dir.File("timer.txt"), "\"1\",\"60\",\"\",\"09:00:00\",\"4\",\"\",\"hand\"\r\n"
                                                 "\"1\",\"60\",\"\",\"10:00:00\",\"4\",\"\",\"made\"\r\n");
-  g.Ticks(12);
+  g.Ticks(21);  // taken once it stayed the same for a second
   EXPECT_EQ(list->RowCount(), 2);
   EXPECT_EQ(boxes.Last(), "タイマーファイルが変更されたため読み直しました。入力中の内容を残しますか？");
   EXPECT_EQ(w->TextRef()->text().toStdString(), "half typed");

@@ -1,6 +1,7 @@
 #include "platform/FileSync.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -109,7 +110,10 @@ bool SyncFileData(const std::string& path) {
 }
 
 int RemoveStaleTemporaries(const std::string& folder, const std::string& suffix) {
-  return RemoveStaleTemporariesOf(folder, suffix, std::to_string(getpid()));
+  return RemoveStaleTemporariesOf(folder, suffix, [](unsigned long id) {
+    // EPERM: the process is there, only not ours to signal.
+    return static_cast<pid_t>(id) == getpid() || kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+  });
 }
 
 }  // namespace kavon::platform

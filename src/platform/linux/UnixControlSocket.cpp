@@ -16,9 +16,11 @@ namespace kavon::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// A client that has not sent its line by then is dropped.
-constexpr auto kRequestTimeout = std::chrono::seconds(2);
-constexpr int kMaxConnections = 16;
+// A client has this long to send its line and take its answer; then it is
+// dropped, so an idle or stuck client only ever costs its own place.
+constexpr auto kClientDeadline = std::chrono::seconds(2);
+// Clients served at once; one more is told the server is full and let go.
+constexpr size_t kMaxClients = 256;
 
 bool Address(const std::string& path, sockaddr_un& addr) {
   addr = {};
@@ -26,21 +28,6 @@ bool Address(const std::string& path, sockaddr_un& addr) {
   if (path.size() >= sizeof addr.sun_path) return false;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   return true;
-}
-
-// Writes all of text, waiting at most a moment for a slow reader.
-void SendAll(int fd, const std::string& text) {
-  size_t done = 0;
-  for (int tries = 0; done < text.size() && tries < 50; ++tries) {
-    const ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-    pollfd p{fd, POLLOUT, 0};
-    poll(&p, 1, 10);
-  }
 }
 
 class UnixControlServer : public ControlServer {
@@ -58,7 +45,7 @@ class UnixControlServer : public ControlServer {
     const mode_t old = umask(0177);
     const int bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     umask(old);
-    if (bound != 0 || chmod(path.c_str(), 0600) != 0 || listen(fd, kMaxConnections) != 0) {
+    if (bound != 0 || chmod(path.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0) {
       const std::string why = path + ": " + std::strerror(errno);
       close(fd);
       return why;
@@ -68,21 +55,18 @@ class UnixControlServer : public ControlServer {
     return {};
   }
 
+  // Every client moves on as far as it can without waiting: what it sent
+  // is read, a whole line answered, the answer sent as far as the socket
+  // takes it. Nothing here blocks.
   void Poll(const std::function<std::string(const std::string&)>& handle) override {
     if (fd_ < 0) return;
-    for (int i = 0; i < kMaxConnections && static_cast<int>(clients_.size()) < kMaxConnections; ++i) {
-      const int c = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (c < 0) break;
-      clients_.push_back({c, {}, Clock::now()});
-    }
-    for (auto it = clients_.begin(); it != clients_.end();) {
-      if (Serve(*it, handle)) {
-        close(it->fd);
-        it = clients_.erase(it);
-      } else {
-        ++it;
-      }
-    }
+    AcceptAll();
+    const auto now = Clock::now();
+    std::erase_if(clients_, [&](Client& c) {
+      const bool done = Step(c, handle) || now - c.since > kClientDeadline;
+      if (done) close(c.fd);
+      return done;
+    });
   }
 
   void Close() override {
@@ -97,31 +81,67 @@ class UnixControlServer : public ControlServer {
  private:
   struct Client {
     int fd;
-    std::string buffer;
+    std::string buffer;  // the request as it arrives
+    std::string answer;  // what is still to send, once answered
+    bool answered = false;
     Clock::time_point since;
   };
 
-  // True when the client is done with (answered or dropped).
-  static bool Serve(Client& c, const std::function<std::string(const std::string&)>& handle) {
+  void AcceptAll() {
+    for (;;) {
+      const int c = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (c < 0) return;
+      if (clients_.size() >= kMaxClients) {
+        const std::string busy = "ERROR busy: " + std::to_string(kMaxClients) + " clients are connected\n";
+        send(c, busy.data(), busy.size(), MSG_NOSIGNAL);
+        close(c);
+        continue;
+      }
+      clients_.push_back({c, {}, {}, false, Clock::now()});
+    }
+  }
+
+  // True when the client is done with (answered in full, or gone).
+  static bool Step(Client& c, const std::function<std::string(const std::string&)>& handle) {
+    if (!c.answered) {
+      const int read = Read(c);
+      if (read < 0) return true;
+      const auto end = c.buffer.find('\n');
+      const bool whole = end != std::string::npos || read == 0;  // a closed side ends the request too
+      if (c.buffer.size() > kMaxControlRequest) {
+        c.answer = "ERROR request too long\n";
+      } else if (whole) {
+        c.answer = handle(c.buffer.substr(0, end));
+      } else {
+        return false;
+      }
+      c.answered = true;
+    }
+    while (!c.answer.empty()) {
+      const ssize_t n = send(c.fd, c.answer.data(), c.answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        c.answer.erase(0, static_cast<size_t>(n));
+        continue;
+      }
+      return n < 0 && errno != EAGAIN && errno != EINTR;
+    }
+    return true;
+  }
+
+  // Reads what has arrived: 1 more may come, 0 the client closed its side,
+  // -1 the connection failed.
+  static int Read(Client& c) {
     char buf[1024];
     for (;;) {
       const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
       if (n > 0) {
         c.buffer.append(buf, static_cast<size_t>(n));
-        if (c.buffer.size() > kMaxControlRequest) break;
+        if (c.buffer.size() > kMaxControlRequest) return 1;
         continue;
       }
-      if (n == 0 || (errno != EAGAIN && errno != EINTR)) break;  // closed: what came is the request
-      if (c.buffer.find('\n') == std::string::npos) return Clock::now() - c.since > kRequestTimeout;
-      break;
+      if (n == 0) return 0;
+      return errno == EAGAIN || errno == EINTR ? 1 : -1;
     }
-    if (c.buffer.size() > kMaxControlRequest) {
-      SendAll(c.fd, "ERROR request too long\n");
-      return true;
-    }
-    const auto end = c.buffer.find('\n');
-    SendAll(c.fd, handle(c.buffer.substr(0, end)));
-    return true;
   }
 
   int fd_ = -1;

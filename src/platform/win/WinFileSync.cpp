@@ -100,7 +100,16 @@ bool SyncFileData(const std::string& path) {
 }
 
 int RemoveStaleTemporaries(const std::string& folder, const std::string& suffix) {
-  return RemoveStaleTemporariesOf(folder, suffix, std::to_string(GetCurrentProcessId()));
+  return RemoveStaleTemporariesOf(folder, suffix, [](unsigned long id) {
+    if (id == GetCurrentProcessId()) return true;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    // Access denied: it runs, under another user.
+    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+  });
 }
 
 }  // namespace kavon::platform
