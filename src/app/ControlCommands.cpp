@@ -52,14 +52,21 @@ std::string Status(FrmMain& app, bool json) {
     const ChannelCapture& c = s.capture.Channel(ch);
     const ChannelView& v = s.view[static_cast<size_t>(ch)];
     const std::string warnings = v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning);
+    // What a power cut now would cost: audio in memory, not yet on the disk.
+    const double unwritten =
+        static_cast<double>(s.capture.UnwrittenBytes(ch)) / std::max<uint32_t>(1, s.capture.Format().avgBytesPerSec);
     if (json) {
       out += std::string(ch == 0 ? "" : ",") + "{\"channel\":" + std::to_string(ch + 1) + ",\"state\":\"" + StateOf(c) +
              "\",\"file\":" + Json(c.IsOpen == 1 ? c.RecFileName : "") + ",\"elapsed\":" + Json(v.timeText) +
-             ",\"level_db\":" + FormatFixed(LevelOf(v), 1) + ",\"warnings\":" + Json(warnings) + "}";
+             ",\"level_db\":" + FormatFixed(LevelOf(v), 1) + ",\"unwritten_seconds\":" + FormatFixed(unwritten, 2) +
+             ",\"warnings\":" + Json(warnings) + "}";
       continue;
     }
     out += "channel " + std::to_string(ch + 1) + ": " + StateOf(c);
-    if (c.IsOpen == 1) out += " " + v.timeText + " " + FormatFixed(LevelOf(v), 1) + " dB " + c.RecFileName;
+    if (c.IsOpen == 1) {
+      out += " " + v.timeText + " " + FormatFixed(LevelOf(v), 1) + " dB " + c.RecFileName + " (unwritten " +
+             FormatFixed(unwritten, 1) + " s)";
+    }
     if (!warnings.empty()) out += " [" + warnings + "]";
     out += "\n";
   }

@@ -65,6 +65,7 @@ void FrmMain::SetUpLog() {
   const std::string folder = debugPath.empty() ? app_.paths.DefaultLogFolder() : Backslash(debugPath);
   app_.log.SetFolder(folder);
   app_.log.SetEnabled(app_.settings.LogError != 0);
+  app_.log.RepairTails();
   // The log folder may be shared with other programs: only our own daily
   // files are old enough to go, and nothing below the folder is touched.
   DeleteOldGuard guard;
@@ -274,6 +275,7 @@ void FrmMain::Tick() {
   ticking_ = true;
   Guarded("Tick", [&] { tick_.Tick(); });
   Guarded("Tick", [&] { heartbeat_.Beat(); });
+  Guarded("Tick", [&] { app_.log.SyncIfDue(); });
   Guarded("Tick", [&] { WatchTimerFile(); });
   Guarded("Tick", [&] {
     if (controlServer_) controlServer_->Poll([this](const std::string& r) { return AnswerControlRequest(*this, r); });
@@ -303,8 +305,10 @@ void FrmMain::RepairHeaders() {
       if (!e.is_regular_file(ec) || e.is_symlink(ec) || ToLower(platform::U8String(e.path().extension())) != ".wav") continue;
       const auto written = e.last_write_time(ec);
       if (ec || written < since) continue;
-      const int64_t frames = RepairWaveHeader(platform::U8String(e.path()));
-      if (frames >= 0) app_.log.WriteLog("ヘッダ修復 " + platform::U8String(e.path()) + " " + std::to_string(frames), 1);
+      const std::string file = platform::U8String(e.path());
+      int64_t frames = RestoreLostHeader(file, app_.capture.Format().samplesPerSec);
+      if (frames < 0) frames = RepairWaveHeader(file);
+      if (frames >= 0) app_.log.WriteLog("ヘッダ修復 " + file + " " + std::to_string(frames), 1);
     }
   }
 }
@@ -374,6 +378,7 @@ void FrmMain::Unload() {
   });
   heartbeat_.Beat(true);
   app_.log.WriteLog("****終了****");
+  app_.log.SyncIfDue(true);
 }
 
 }  // namespace kavon

@@ -97,7 +97,7 @@ class FrmMain {
   bool TakeTimerFile(std::string bytes, const std::string& changedAfter);
   // The switches the user may change while we run, at exit.
   void SaveSwitches();
-  // Headers a power cut left disagreeing with their files, at start.
+  // Headers a power cut left disagreeing with their files, or lost, at start.
   void RepairHeaders();
   // Shutdown: waits (bounded) for the disk and says what it could not write.
   void FinishWrites();

@@ -473,6 +473,15 @@ void WaveFCT::CollectWrites() {
   }
 }
 
+int64_t WaveFCT::UnwrittenBytes(int ch) {
+  int64_t bytes = Channel(ch).Disk.CurrentSize;
+  if (writer_) {
+    const auto waiting = writer_->Waiting();
+    if (const auto it = waiting.find(ch); it != waiting.end()) bytes += it->second;
+  }
+  return bytes;
+}
+
 bool WaveFCT::WaitForWrites(double seconds) {
   const bool drained = !writer_ || writer_->Drain(seconds);
   CollectWrites();

@@ -133,6 +133,10 @@ class WaveFCT {
   // first audio: by the writer thread, so the tick never waits for it, or
   // at once without one.
   void NewFileMade(int ch, const std::string& fileName);
+  // Audio of the channel held in memory, not yet on the disk: its disk
+  // buffer and the flushes waiting for the writer. What a power cut now
+  // would cost, at most.
+  int64_t UnwrittenBytes(int ch);
   // Waits for every queued write, at most `seconds`; true when all are done.
   bool WaitForWrites(double seconds);
   // New detection levels, taken by each channel at its next start.

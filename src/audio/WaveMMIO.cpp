@@ -200,6 +200,43 @@ int64_t RepairWaveHeader(const std::string& fileName) {
   return static_cast<int64_t>(present / block);
 }
 
+namespace {
+
+// Whether the bytes of a cut header can be ours: zero, or equal to our
+// header's bytes wherever those do not depend on the rate and the sizes.
+bool CouldBeOurHeader(const std::string& bytes) {
+  const std::string ours = WaveHeaderBytes(44100, 16, 2, 0);
+  auto variable = [](size_t i) { return (i >= 4 && i < 8) || (i >= 24 && i < 32) || i >= 40; };
+  for (size_t i = 0; i < bytes.size() && i < ours.size(); ++i) {
+    if (bytes[i] != '\0' && !variable(i) && bytes[i] != ours[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int64_t RestoreLostHeader(const std::string& fileName, uint32_t rate) {
+  const int64_t size = FileSizeOfPath(fileName);
+  if (size < 0 || static_cast<uint64_t>(size) > kMaxRiffFileBytes) return -1;
+  std::string head(static_cast<size_t>(std::min<int64_t>(size, kPlainHeaderBytes)), '\0');
+  if (!head.empty() && !ReadFileAt(head.data(), head.size(), fileName, 0)) return -1;
+  const bool zero = head.find_first_not_of('\0') == std::string::npos;
+  const bool shortOne = size < static_cast<int64_t>(kPlainHeaderBytes);
+  if (!(shortOne ? CouldBeOurHeader(head) : zero)) return -1;
+  // A rate that survived in the cut header is the file's own.
+  if (head.size() >= 28 && !zero) {
+    const uint32_t stated = static_cast<uint32_t>(static_cast<unsigned char>(head[24])) |
+                            static_cast<uint32_t>(static_cast<unsigned char>(head[25])) << 8 |
+                            static_cast<uint32_t>(static_cast<unsigned char>(head[26])) << 16 |
+                            static_cast<uint32_t>(static_cast<unsigned char>(head[27])) << 24;
+    if (stated >= 8000 && stated <= 384000) rate = stated;
+  }
+  const uint64_t present = shortOne ? 0 : (static_cast<uint64_t>(size) - kPlainHeaderBytes) / 4 * 4;
+  const std::string header = WaveHeaderBytes(rate, 16, 2, static_cast<uint32_t>(present));
+  if (!WriteFileAt(header.data(), header.size(), 0, fileName)) return -1;
+  return static_cast<int64_t>(present / 4);
+}
+
 int SetWaveDataLength(const std::string& fileName, uint64_t dataLen) {
   if (dataLen > kMaxDataLength) return 0;
   if (!IsOurRiff(fileName)) return 0;

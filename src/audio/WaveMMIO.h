@@ -57,6 +57,13 @@ int AppendWaveData(const std::string& fileName, const void* data, size_t length,
 // neither lengthened nor shortened. The frames the header now states when
 // it was repaired, -1 when it was right or the file is not one of ours.
 int64_t RepairWaveHeader(const std::string& fileName);
+// A recording whose header a power cut lost: a file shorter than a header
+// whose bytes are zero or agree with ours, or one whose first 44 bytes are
+// all zero. It gets our plain header back (2 channels, 16 bits, at the rate
+// its surviving bytes state, else `rate`) for the whole frames present; the
+// audio stays as it is. The frames it now states, -1 for any other file
+// (which is never touched).
+int64_t RestoreLostHeader(const std::string& fileName, uint32_t rate);
 // Offset of the first audio byte (behind the data chunk header), or -1.
 int64_t WaveDataOffset(const std::string& fileName);
 

@@ -7,7 +7,9 @@
 #include <iostream>
 #include <utility>
 
+#include "common/FileHelpers.h"
 #include "common/Text.h"
+#include "platform/FileSync.h"
 #include "platform/Utf8Path.h"
 
 namespace kavon {
@@ -32,17 +34,75 @@ void Log::WriteLog(const std::string& text, int kind, int force) {
   if (echo_) echo_(line, kind != 0);
   std::error_code ec;
   std::filesystem::create_directories(platform::U8Path(folder_), ec);
-  std::ofstream out(platform::U8Path(DayFile(now, kind != 0)), std::ios::binary | std::ios::app);
+  const std::string file = DayFile(now, kind != 0);
+  std::ofstream out(platform::U8Path(file), std::ios::binary | std::ios::app);
   if (out) out << line << "\r\n";
   if (out) out.flush();
   if (out) {
+    out.close();
     if (std::exchange(failing_, false)) std::cerr << "kavon: the log in " << folder_ << " can be written again\n";
+    // Errors are rare and the first thing read after a cut: synced now.
+    if (kind != 0) {
+      platform::SyncFileData(file);
+      return;
+    }
+    if (!unsynced_.empty() && unsynced_ != file) platform::SyncFileData(unsynced_);  // the day changed
+    unsynced_ = file;
+    SyncIfDue();
     return;
   }
   if (std::exchange(failing_, true)) return;
   const int err = errno;
   const std::string why = ec ? ec.message() : err ? std::strerror(err) : "write failed";
   std::cerr << "kavon: cannot write the log in " << folder_ << " (" << why << "); going on without it\n";
+}
+
+void Log::SyncIfDue(bool force) {
+  if (unsynced_.empty()) return;
+  const double now = clock_.SteadySeconds();
+  if (!force && now - lastSync_ < kLogSyncSeconds) return;
+  platform::SyncFileData(unsynced_);
+  unsynced_.clear();
+  lastSync_ = now;
+}
+
+void Log::RepairTails() {
+  const platform::CivilTime now = clock_.NowLocal();
+  for (const bool error : {false, true}) {
+    const std::string file = DayFile(now, error);
+    if (const int64_t cut = CutNulTail(file); cut > 0) {
+      WriteLog("ログの壊れた末尾を切り詰め " + file + " " + std::to_string(cut) + "バイト", 1);
+    }
+  }
+}
+
+int64_t CutNulTail(const std::string& path) {
+  const int64_t size = FileSizeOfPath(path);
+  if (size <= 0) return 0;
+  // The tail is read from the end, a block at a time, up to the last byte
+  // that is not NUL; the text before it is left as it is.
+  constexpr int64_t kBlock = 65536;
+  int64_t end = size;
+  std::string block;
+  while (end > 0) {
+    const int64_t from = std::max<int64_t>(0, end - kBlock);
+    block.assign(static_cast<size_t>(end - from), '\0');
+    if (!ReadFileAt(block.data(), block.size(), path, static_cast<uint64_t>(from))) return 0;
+    const size_t last = block.find_last_not_of('\0');
+    if (last != std::string::npos) {
+      end = from + static_cast<int64_t>(last) + 1;
+      break;
+    }
+    end = from;
+  }
+  if (end == size) return 0;
+  // A line the cut left without its end goes with the NULs.
+  const int64_t from = std::max<int64_t>(0, end - kBlock);
+  block.assign(static_cast<size_t>(end - from), '\0');
+  if (!ReadFileAt(block.data(), block.size(), path, static_cast<uint64_t>(from))) return 0;
+  const size_t lineEnd = block.find_last_of('\n');
+  const int64_t keep = lineEnd == std::string::npos ? from : from + static_cast<int64_t>(lineEnd) + 1;
+  return SetFileSize(path, static_cast<uint64_t>(keep)) ? size - keep : 0;
 }
 
 }  // namespace kavon

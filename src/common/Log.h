@@ -2,6 +2,8 @@
 // The program's one log writer: one ".log" file for ordinary entries and one
 // ".err" file for error entries per calendar day, UTF-8, CR LF. Each line is
 // appended and the file closed at once, so it can be read while we run.
+// The log is what an engineer reads after a power cut, so it reaches the
+// disk: an error line at once, ordinary lines within kLogSyncSeconds.
 #include <functional>
 #include <string>
 
@@ -29,6 +31,14 @@ class Log {
   // Path of the day's file for an instant, for tests and the cleanup.
   std::string DayFile(const platform::CivilTime& day, bool error) const;
 
+  // Forces the ordinary lines written so far to the disk when the last
+  // sync is kLogSyncSeconds old (force: now). The tick calls it.
+  void SyncIfDue(bool force = false);
+  // At start: today's files whose tail a power cut filled with NUL bytes
+  // are cut back to their last whole line (logged), so new lines follow
+  // readable ones.
+  void RepairTails();
+
  private:
   const platform::Clock& clock_;
   std::string folder_;
@@ -36,7 +46,15 @@ class Log {
   bool enabled_ = true;
   bool failing_ = false;  // the last write failed and stderr was told
   Echo echo_;
+  std::string unsynced_;  // the .log file with lines not yet forced to the disk
+  double lastSync_ = -1e9;  // steady seconds
 };
+
+inline constexpr double kLogSyncSeconds = 2.0;
+
+// Cuts a text file whose end is a run of NUL bytes back to the end of its
+// last whole line; the bytes removed, 0 when there was no such tail.
+int64_t CutNulTail(const std::string& path);
 
 // The yyyy/mm/dd hh:mm:ss stamp of a local time.
 std::string StampText(const platform::CivilTime& t);

@@ -121,6 +121,12 @@ TEST(DiskWriter, TornHeadersAreRepairedAtStart) {
   const std::string shorter = make("shorter.wav", 0, 4002);      // audio the header never claimed, a torn frame
   const std::string right = make("right.wav", 4000, 4000);
   test::WriteWholeFile(folder + "/notes.wav", "RIFF....AVI not ours");
+  // Headers a power cut lost: an empty file, one cut inside its header,
+  // one whose header block came back as zeros.
+  const std::string empty = folder + "/empty.wav", cut = folder + "/cut.wav", zeros = folder + "/zeros.wav";
+  test::WriteWholeFile(empty, "");
+  test::WriteWholeFile(cut, WaveHeaderBytes(22050, 16, 2, 0).substr(0, 30));
+  test::WriteWholeFile(zeros, std::string(44, '\0') + std::string(4002, '\x01'));
   const std::string before = test::ReadWholeFile(right);
   f.Load();
   EXPECT_EQ(test::IndependentRead(longer).frames, 1000);
@@ -128,7 +134,11 @@ TEST(DiskWriter, TornHeadersAreRepairedAtStart) {
   EXPECT_EQ(std::filesystem::file_size(shorter), 44u + 4002u);  // the audio is never shortened
   EXPECT_EQ(test::ReadWholeFile(right), before);
   EXPECT_EQ(test::ReadWholeFile(folder + "/notes.wav"), "RIFF....AVI not ours");
-  EXPECT_EQ(Count(f.ErrText(), "ヘッダ修復 "), 2);
+  EXPECT_EQ(test::IndependentRead(empty).frames, 0);
+  EXPECT_EQ(test::IndependentRead(cut).rate, 22050);  // the rate that survived is the file's own
+  EXPECT_EQ(test::IndependentRead(zeros).frames, 1000);
+  EXPECT_EQ(std::filesystem::file_size(zeros), 44u + 4002u);
+  EXPECT_EQ(Count(f.ErrText(), "ヘッダ修復 "), 5);
   EXPECT_NE(f.ErrText().find("ヘッダ修復 " + longer + " 1000"), std::string::npos);
 }
 

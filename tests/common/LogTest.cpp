@@ -27,6 +27,34 @@ TEST(Log, DailyFilesSwitchAtMidnightWithCrLf) {
   EXPECT_EQ(test::ReadWholeFile(dir.File("nested/log/kavon20240229.log")), "2024/02/29 00:00:00 next day\r\n");
 }
 
+// After a power cut a log may end in NUL bytes (its size reached the disk,
+// its last block did not): at start it is cut back to its last whole line,
+// and the new lines follow readable ones.
+TEST(Log, ANulTailIsCutBackToTheLastWholeLineAtStart) {
+  test::TempDir dir;
+  platform::FakeClock clock;
+  clock.SetLocal(2024, 5, 1, 12, 0, 0);
+  const std::string good = "2024/05/01 11:00:00 録音開始 1 a.wav\r\n";
+  struct Case {
+    std::string bytes;
+    std::string kept;
+  };
+  for (const Case& c : {Case{good + std::string(4096, '\0'), good}, Case{good + "2024/05/01 11:0" + std::string(70000, '\0'), good},
+                        Case{std::string(10, '\0'), ""}, Case{good, good}, Case{good + std::string("\0x\r\n", 4), good + std::string("\0x\r\n", 4)}}) {
+    test::WriteWholeFile(dir.File("kavon20240501.log"), c.bytes);
+    EXPECT_EQ(CutNulTail(dir.File("kavon20240501.log")), static_cast<int64_t>(c.bytes.size() - c.kept.size()));
+    EXPECT_EQ(test::ReadWholeFile(dir.File("kavon20240501.log")), c.kept);
+  }
+  test::WriteWholeFile(dir.File("kavon20240501.err"), good + std::string(512, '\0'));
+  Log log(clock);
+  log.SetFolder(dir.path());
+  log.RepairTails();
+  log.WriteLog("next", 1);
+  EXPECT_EQ(test::ReadWholeFile(dir.File("kavon20240501.err")),
+            good + "2024/05/01 12:00:00 ログの壊れた末尾を切り詰め " + log.DayFile(clock.NowLocal(), true) +
+                " 512バイト\r\n2024/05/01 12:00:00 next\r\n");
+}
+
 TEST(Log, SwitchedOffWritesNothingUnlessForced) {
   test::TempDir dir;
   platform::FakeClock clock;

@@ -216,6 +216,36 @@ TEST(Process, AKillAndARestartKeepBothPartsOfAnEntry) {
   EXPECT_NE(TodayLog(dir.path()).find("録音停止（終了）1 " + second), std::string::npos);
 }
 
+// With SyncWrites=1 a new recording is on the disk, its folder entry too,
+// before any of its audio: a power cut leaves no empty or missing .wav.
+// The order is read from the system calls kavon makes (strace -y names the
+// file of each descriptor).
+TEST(Process, ANewRecordingReachesTheDiskBeforeItsAudio) {
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed (scripts/setup installs it)";
+  test::TempDir dir;
+  test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=0\nSyncWrites=1\n");
+  const std::string trace = dir.File("trace");
+  // LeakSanitizer cannot stop a traced process's threads: leaks are the
+  // other tests' business.
+  const std::string command = "ASAN_OPTIONS=detect_leaks=0 strace -f -y -e trace=openat,fsync,fdatasync -o '" + trace + "' '" + Binary() + "' --home '" +
+                              dir.path() + "' --record-test 1 --audio sim >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string t = test::ReadWholeFile(trace);
+  const std::string folder = std::filesystem::path(dir.path()).lexically_normal().string();
+  const size_t created = t.find("O_WRONLY|O_CREAT|O_EXCL");  // the header is written right after
+  ASSERT_NE(created, std::string::npos);
+  // The file of the n-th call that follows `from`: what strace -y wrote in <...>.
+  auto fileOf = [&t](size_t call) { return t.substr(t.find('<', call) + 1, t.find('>', call) - t.find('<', call) - 1); };
+  const size_t fileSynced = t.find("fsync(", created);
+  const size_t folderSynced = t.find("fsync(", fileSynced + 1);
+  const size_t audio = t.find("O_RDWR", created);
+  ASSERT_NE(folderSynced, std::string::npos);
+  ASSERT_NE(audio, std::string::npos);
+  EXPECT_EQ(fileOf(fileSynced), fileOf(created + t.substr(created).find("= ")));
+  EXPECT_EQ(fileOf(folderSynced), folder);
+  EXPECT_LT(folderSynced, audio);
+}
+
 // A closed terminal (SIGHUP) and a closed output pipe (SIGPIPE) during a
 // recording neither end kavon nor lose audio: SIGHUP reads the timer list
 // again, writes to the dead pipe fail quietly.
