@@ -187,6 +187,14 @@ void PrintSummary(kavon::FrmMain& app, kavon::platform::WaveIn& wave, const kavo
                   const std::string& settingsFile, const kavon::Lang& lang) {
   const auto& s = app.settings();
   std::cout << "kavon " << kavon::kVersion << lang.Text(" 録音を始めます（ウィンドウなし）", " recording headless") << "\n";
+  if (!wave.HasSoundHardware()) {
+    // Every start would fail: say why before the first failure does.
+    std::cout << lang.Text("  この機械にはサウンドカードがありません。シミュレーションで試すには --audio sim、"
+                           "見つかるデバイスは --list-devices",
+                           "  this machine has no sound card: try --audio sim (simulated devices); "
+                           "--list-devices shows what kavon finds")
+              << "\n";
+  }
   std::cout << lang.Text("  ホーム        ", "  home          ") << paths.programFolder << "\n";
   std::cout << lang.Text("  設定          ", "  settings      ") << settingsFile << "\n";
   for (int ch = 0; ch <= s.NumRec; ++ch) {
@@ -311,9 +319,12 @@ int main(int argc, char** argv) {
   // on stderr (all on stderr for --record-test, whose stdout is the file's
   // path). A closed stream only makes these writes fail.
   const bool quietStdout = options.recordTest > 0;
-  app.log().SetEcho([quietStdout](const std::string& line, bool error) {
-    (error || quietStdout ? std::cerr : std::cout) << line << std::endl;
-  });
+  // A picture of the window is all --screenshot is asked for.
+  if (options.screenshot.empty()) {
+    app.log().SetEcho([quietStdout](const std::string& line, bool error) {
+      (error || quietStdout ? std::cerr : std::cout) << line << std::endl;
+    });
+  }
   if (sim) sim->StartRealtime();
   app.Load();
   if (app.store().WriteFailed()) {

@@ -93,6 +93,9 @@ class WaveIn {
   virtual ~WaveIn() = default;
 
   virtual int DeviceCount() = 0;
+  // Whether the machine has sound hardware at all (a list of software
+  // devices alone does not record anything); true when it cannot tell.
+  virtual bool HasSoundHardware() { return true; }
   // Name of device id (0 .. count-1); empty for any other id.
   virtual std::string DeviceName(int id) = 0;
 

@@ -29,6 +29,13 @@ bool HasDisplay() {
   return (x && *x) || (w && *w) || (qpa && *qpa);
 }
 
+// The offscreen platform that a picture without a display runs on says
+// things no user can act on: those two are left out.
+void QuietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (text.contains("propagateSizeHints") || text.contains("XDG_RUNTIME_DIR not set")) return;
+  std::cerr << qFormatLogMessage(type, context, text).toStdString() << "\n";
+}
+
 }  // namespace
 
 bool HasWindow(bool screenshot) {
@@ -40,7 +47,10 @@ bool HasWindow(bool screenshot) {
 }
 
 int RunGui(int& argc, char** argv, FrmMain& app, const GuiOptions& options) {
-  if (!options.screenshot.empty() && !HasWindow(false)) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (!options.screenshot.empty() && !HasWindow(false)) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietOffscreen);
+  }
   QApplication qt(argc, argv);
   QApplication::setApplicationName("kavon");
   QGuiApplication::setDesktopFileName(kDesktopId);

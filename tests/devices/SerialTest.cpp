@@ -3,6 +3,8 @@
 // the box's device, as ComName would name it.
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "app/AppFixture.h"
@@ -27,11 +30,13 @@ using test::Count;
 // A pseudo-terminal whose slave is reached through `link`.
 struct FarEnd {
   int master = -1;
+  std::string device;  // /dev/pts/N
   explicit FarEnd(const std::string& link) {
     int slave = -1;
     char name[256];
     EXPECT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
     close(slave);  // kavon opens it by name
+    device = name;
     fcntl(master, F_SETFL, O_NONBLOCK);
     std::filesystem::remove(link);
     std::filesystem::create_symlink(name, link);
@@ -235,6 +240,38 @@ TEST(TimeSignal, TheClockIsSetToTheMarkOfTheMode) {
     EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
               (std::vector<int>{c.y, c.mo, c.d, c.h, c.mi, 0}));
   }
+}
+
+// Runs work as an ordinary user: in a child that gives up root when the
+// suite runs as root (root ignores the exclusive flag of a terminal, so a
+// fault there shows only for ordinary users). True when work returned true.
+bool AsOrdinaryUser(const std::string& device, const std::function<bool()>& work) {
+  if (geteuid() != 0) return work();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    constexpr uid_t kNobody = 65534;
+    chmod(device.c_str(), 0666);
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    _exit(work() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(SerialPort, ARefusedOpenLeavesThePortFreeForEveryUser) {
+  test::TempDir dir;
+  FarEnd far(dir.File("box"));
+  EXPECT_TRUE(AsOrdinaryUser(far.device, [&] {
+    platform::TermiosSerialPort port;
+    platform::SerialSettings oneAndAHalf;
+    oneAndAHalf.stopBits = 1;
+    if (port.Open(far.device, oneAndAHalf).empty()) return false;  // must be refused
+    return port.Open(far.device, {}).empty();                      // and leave the port to the next open
+  }));
+  // A file that is not a terminal says so plainly.
+  test::WriteWholeFile(dir.File("plain"), "");
+  EXPECT_EQ(platform::TermiosSerialPort().Open(dir.File("plain"), {}), dir.File("plain") + ": not a serial port");
 }
 
 TEST(SerialPort, SpeedsLineSettingsAndRefusals) {

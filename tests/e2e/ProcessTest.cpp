@@ -287,15 +287,18 @@ TEST(Process, SetupInstallsAsRootThroughSudoOrSaysWhatToRun) {
   struct Case {
     const char* uid;
     const char* sudo;
+    bool dryRun;
     int rc;
     const char* says;
   };
-  for (const Case c : {Case{"0", "sudo", 0, "\nenv DEBIAN_FRONTEND=noninteractive apt-get install -y -qq kavon-no-such-package\n"},
-                       Case{"1000", "env", 0, "\nenv env DEBIAN_FRONTEND=noninteractive apt-get install"},
-                       Case{"1000", "kavon-no-sudo-here", 1, "as root, run:\n  apt-get update && apt-get install -y kavon-no-such-package\n"}}) {
+  const std::string forRoot = "as root, run:\n  apt-get update && apt-get install -y --no-install-recommends kavon-no-such-package\n";
+  for (const Case& c : {Case{"0", "sudo", true, 0, "\nenv DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends kavon-no-such-package\n"},
+                        Case{"1000", "env", true, 0, "\nenv env DEBIAN_FRONTEND=noninteractive apt-get install"},
+                        Case{"1000", "kavon-no-sudo-here", true, 1, forRoot.c_str()},
+                        Case{"1000", "false", false, 1, forRoot.c_str()}}) {  // a sudo that refuses
     SCOPED_TRACE(std::string(c.uid) + " " + c.sudo);
-    const std::string cmd = std::string("KAVON_SETUP_PACKAGES=kavon-no-such-package KAVON_SETUP_DRY_RUN=1 KAVON_SETUP_UID=") +
-                            c.uid + " KAVON_SETUP_SUDO=" + c.sudo + " '" + SetupScript() + "' 2>&1";
+    const std::string cmd = std::string("KAVON_SETUP_PACKAGES=kavon-no-such-package KAVON_SETUP_DRY_RUN=") + (c.dryRun ? "1" : "0") +
+                            " KAVON_SETUP_UID=" + c.uid + " KAVON_SETUP_SUDO=" + c.sudo + " '" + SetupScript() + "' 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
     char buf[512];

@@ -124,6 +124,13 @@ int AlsaWaveIn::DeviceCount() {
   return static_cast<int>(devices_.size());
 }
 
+bool AlsaWaveIn::HasSoundHardware() {
+  // A sound server (PulseAudio, PipeWire) without a card of its own still
+  // has none to record from.
+  int card = -1;
+  return snd_card_next(&card) == 0 && card >= 0;
+}
+
 std::string AlsaWaveIn::DeviceName(int id) {
   std::lock_guard lock(mutex_);
   if (id < 0 || id >= static_cast<int>(devices_.size())) return {};

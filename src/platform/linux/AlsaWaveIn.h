@@ -32,6 +32,7 @@ class AlsaWaveIn : public WaveIn {
   ~AlsaWaveIn() override;
 
   int DeviceCount() override;
+  bool HasSoundHardware() override;
   std::string DeviceName(int id) override;
   WaveResult Open(WaveHandle* handle, int deviceId, const WaveFormat& format) override;
   WaveResult Prepare(WaveHandle handle, WaveBuffer* buffer) override;

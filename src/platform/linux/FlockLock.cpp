@@ -23,7 +23,12 @@ class FlockLock : public InstanceLock {
   Result Acquire(std::string* why) override {
     if (fd_ >= 0) return Result::Acquired;
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+    const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+      if (why) *why = folder.string() + ": " + ec.message();
+      return Result::Failed;
+    }
     int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     // A home on a read-only disk still has its lock, when the file is there.
     if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);

@@ -104,16 +104,20 @@ std::string TermiosSerialPort::Open(const std::string& device, const SerialSetti
   if (settings.baudRate <= 0) return "bad speed " + std::to_string(settings.baudRate);
   const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Reason(device, errno);
+  // Every refusal leaves the port as it found it: a pseudo-terminal keeps
+  // an exclusive flag while its far end is open, and would refuse every
+  // later open by anyone but root.
   auto fail = [fd](const std::string& why) {
+    ioctl(fd, TIOCNXCL);
     close(fd);
     return why;
   };
-  // No other program may open the box while we hold it: TIOCEXCL for
-  // everyone but root, the lock for every program that asks for it.
+  // Another kavon (or any program that asks for the lock) holds the box.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(device + ": in use by another program");
-  if (ioctl(fd, TIOCEXCL) != 0) return fail(Reason(device + " (exclusive use)", errno));
   termios2 t{};
-  if (ioctl(fd, TCGETS2, &t) != 0) return fail(Reason(device + " (not a serial port)", errno));
+  if (ioctl(fd, TCGETS2, &t) != 0) {
+    return fail(errno == ENOTTY || errno == EINVAL ? device + ": not a serial port" : Reason(device, errno));
+  }
   MakeRaw(t);
   if (const std::string why = LineFlags(settings, t.c_cflag); !why.empty()) return fail(device + ": " + why);
   t.c_ispeed = t.c_ospeed = static_cast<speed_t>(settings.baudRate);
@@ -131,6 +135,9 @@ std::string TermiosSerialPort::Open(const std::string& device, const SerialSetti
   if ((back.c_cflag & want) != (t.c_cflag & want) || (back.c_lflag & ICANON) != 0) {
     return fail(device + ": the line settings were not taken");
   }
+  // Only a port we keep is made ours alone: no other program may open it
+  // while we hold it (root excepted, whom TIOCEXCL does not stop).
+  if (ioctl(fd, TIOCEXCL) != 0) return fail(Reason(device + " (exclusive use)", errno));
   fd_ = fd;
   return {};
 }
