@@ -1,6 +1,7 @@
 #include "app/FrmConf.h"
 
 #include <cmath>
+#include <filesystem>
 #include <optional>
 
 #include "audio/WaveDevices.h"
@@ -8,6 +9,7 @@
 #include "common/Helpers.h"
 #include "common/Text.h"
 #include "devices/FCT_Serial.h"
+#include "platform/Utf8Path.h"
 #include "schedule/DateTime.h"
 
 namespace kavon {
@@ -88,18 +90,34 @@ ConfValues FrmConf::Load() {
   v.noAdjustSec = std::to_string(ReadIntSetting(store, "NoAdjustSec", 120));
   v.comPorts = {"NA"};
   v.comPaths = {""};
-  if (serial_) {
-    for (const auto& d : serial_->List()) {
-      v.comPorts.push_back("Com" + std::to_string(v.comPorts.size()) + "  " + d.description);
-      v.comPaths.push_back(d.path);
-    }
-  }
   const int comNo = ReadIntSetting(store, "ComNo", 0);
   const std::string comName = store.ReadSetting("ComName", "");
-  v.comNo = Valid(comNo, v.comPorts.size()) ? comNo : 0;
-  for (size_t i = 1; i < v.comPaths.size(); ++i) {
-    if (comNo > 0 && !comName.empty() && v.comPaths[i] == comName) v.comNo = static_cast<int>(i);
+  v.comNo = 0;
+  if (serial_) {
+    for (const auto& d : serial_->List()) {
+      const std::string n = "Com" + std::to_string(v.comPorts.size());
+      // The stable name is the one to store: ttyUSB numbers change at boot.
+      v.comPorts.push_back(d.stablePath.empty() ? n + "  " + d.description
+                                                : n + "  " + d.stablePath + " (" + SplitPath(d.path, false, false, true, true, true) + ")");
+      v.comPaths.push_back(d.stablePath.empty() ? d.path : d.stablePath);
+      std::error_code ec;
+      const bool stored = comNo > 0 && !comName.empty() &&
+                          (comName == d.path || comName == d.stablePath ||
+                           std::filesystem::equivalent(platform::U8Path(comName), platform::U8Path(d.path), ec));
+      if (stored) {
+        v.comNo = static_cast<int>(v.comPaths.size()) - 1;
+        v.comPaths.back() = comName;  // as stored, however it is spelled
+      }
+    }
   }
+  if (comNo > 0 && comName.empty() && Valid(comNo, v.comPorts.size())) v.comNo = comNo;
+  if (comNo > 0 && !comName.empty() && v.comNo == 0) {
+    // Unplugged now: still the box's port, shown and kept as such.
+    v.comPorts.push_back("Com" + std::to_string(comNo) + "  " + comName + "（未接続）");
+    v.comPaths.push_back(comName);
+    v.comNo = static_cast<int>(v.comPaths.size()) - 1;
+  }
+  v.comLoaded = v.comNo;
   v.bauds = BaudRates();
   const std::string baud = store.ReadSetting("ComBaud", "38400");
   for (size_t i = 0; i < v.bauds.size(); ++i) {
@@ -190,7 +208,8 @@ std::vector<Refusal> FrmConf::Ok(const ConfValues& v) {
     write("AMinute", std::to_string(s.AMinute));
     write("ASecond", std::to_string(s.ASecond));
     write("NoAdjustSec", std::to_string(s.NoAdjustSec));
-    if (Valid(v.comNo, v.comPorts.size())) {
+    // The stored port stays as it is written unless another was chosen.
+    if (v.comNo != v.comLoaded && Valid(v.comNo, v.comPorts.size())) {
       s.ComNo = v.comNo;
       s.ComName = v.comPaths[static_cast<size_t>(v.comNo)];
       write("ComNo", std::to_string(s.ComNo));

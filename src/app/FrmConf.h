@@ -32,9 +32,12 @@ struct ConfValues {
   std::string muonInLevel, muonOutLevel, muonMS;
   std::string hourAdjust;  // hh:mm:ss
   std::string minute, second, noAdjustSec;
-  std::vector<std::string> comPorts;  // "NA", "Com1  /dev/ttyUSB0 (...)", ...
-  std::vector<std::string> comPaths;  // the device of each entry ("" for "NA")
+  // "NA", then the present ports ("Com1  /dev/serial/by-id/usb-… (ttyUSB0)"),
+  // then the stored port when it is not plugged in.
+  std::vector<std::string> comPorts;
+  std::vector<std::string> comPaths;  // the device of each entry ("" for "NA"), its stable name when it has one
   int comNo = 0;
+  int comLoaded = 0;  // the entry selected on opening: OK keeps the stored port while it is selected
   std::vector<std::string> bauds;
   int baud = -1;
   int useBCD = 0;

@@ -234,12 +234,14 @@ int FrmMain::InitSerial() {
   if (!serialSystem_) return 0;
   if (app_.serial == serialControl_.get()) app_.serial = nullptr;
   serialControl_ = std::make_unique<SerialControl>(app_, *serialSystem_);
-  if (serialControl_->OpenSerial() != 1) {
+  const int open = serialControl_->OpenSerial();
+  // Not there yet, the box is still looked for: plugged in later, it works.
+  if (app_.settings.ComNo > 0) {
+    app_.serial = serialControl_.get();
+  } else {
     serialControl_.reset();
-    return 0;
   }
-  app_.serial = serialControl_.get();
-  return 1;
+  return open;
 }
 
 int FrmMain::InitHID() {

@@ -1,5 +1,7 @@
 #include "app/HidControl.h"
 
+#include "app/RecordingControl.h"
+
 namespace kavon {
 namespace {
 
@@ -38,6 +40,7 @@ int HidControl::InitHID() {
 
 void HidControl::Close() {
   hid_.HidClose();
+  hid_.Quiet(false);
   missing_ = false;
   failures_ = 0;
   app_.hidProblem.clear();
@@ -46,6 +49,7 @@ void HidControl::Close() {
 void HidControl::MarkLost() {
   app_.log.WriteLog("HID 切断 " + hid_.HIDFilename(), 1);
   hid_.HidClose();
+  hid_.Quiet(false);
   missing_ = true;
   failures_ = 0;
   lastAttempt_ = app_.clock.SteadySeconds();
@@ -61,44 +65,67 @@ bool HidControl::Available() {
   missing_ = false;
   app_.hidProblem.clear();
   app_.log.WriteLog("HID 接続 " + hid_.HIDFilename());
+  SendLampState();
   return true;
 }
 
-void HidControl::CountFailure(double now) {
+bool HidControl::BackedOff() const { return failures_ >= kFailuresBeforeBackOff; }
+
+void HidControl::CountFailure() {
+  // The first failure is logged by the exchange itself; the rest of a run
+  // of them only as its beginning and its end.
+  hid_.Quiet(true);
   if (++failures_ == kFailuresBeforeBackOff) {
     app_.log.WriteLog("HID 応答なし（" + std::to_string(static_cast<int>(kBackOffSeconds)) + "秒ごとに確認） " +
                           hid_.HIDFilename(),
                       1);
     app_.hidProblem = "HID 応答なし";
   }
-  if (failures_ >= kFailuresBeforeBackOff) nextPoll_ = now + kBackOffSeconds;
+  // From the end of the try: one that took its whole time-out must not
+  // have used up the pause already.
+  if (BackedOff()) nextPoll_ = app_.clock.SteadySeconds() + kBackOffSeconds;
 }
 
 int HidControl::ReadCode() {
   if (!Available()) return 0;
-  const double now = app_.clock.SteadySeconds();
-  if (failures_ >= kFailuresBeforeBackOff && now < nextPoll_) return 0;
+  if (BackedOff() && app_.clock.SteadySeconds() < nextPoll_) return 0;
   const int value = hid_.VantRead();
   if (hid_.Lost()) {
     MarkLost();
     return 0;
   }
   if (value < 0) {
-    CountFailure(now);
+    CountFailure();
     return 0;
   }
-  if (failures_ >= kFailuresBeforeBackOff) {
-    app_.log.WriteLog("HID 応答回復 " + hid_.HIDFilename());
-    app_.hidProblem.clear();
+  if (failures_ > 0) {
+    hid_.Quiet(false);
+    if (BackedOff()) {
+      app_.log.WriteLog("HID 応答回復 " + hid_.HIDFilename());
+      app_.hidProblem.clear();
+      failures_ = 0;
+      SendLampState();  // what it missed meanwhile
+    }
   }
   failures_ = 0;
   return value;
 }
 
 void HidControl::WriteLamp(int code) {
-  if (!Available()) return;
-  hid_.VantWrite(code, 0);
-  if (hid_.Lost()) MarkLost();
+  // A box that does not answer gets its lamps when it answers again.
+  if (!Available() || BackedOff()) return;
+  if (hid_.VantWrite(code, 0) == 1) return;
+  if (hid_.Lost()) {
+    MarkLost();
+    return;
+  }
+  CountFailure();
+}
+
+void HidControl::SendLampState() {
+  for (const int code : LampStateCodes(app_)) {
+    if (hid_.VantWrite(code, 0) != 1) return;  // told by the next exchange
+  }
 }
 
 }  // namespace kavon

@@ -2,8 +2,11 @@
 // The USB HID control box as the tick sees it: each tick asks port 0 for
 // an event code, and lamp codes go to it as reports. A box that is not
 // there, or goes away, is looked for again at most once a second (by its
-// IDs: the node's name changes on replug). A box that stops answering is
-// asked only every few seconds, so a dead box never holds up every tick.
+// IDs: the node's name changes on replug). A box that stops answering or
+// taking reports is asked only every few seconds, counted from the end of
+// the last try, and gets no lamp codes meanwhile: a wedged box costs the
+// tick at most one transfer time-out per back-off. Once it is back (found
+// again, or answering again) it is sent every channel's lamps.
 #include <string>
 
 #include "app/AppState.h"
@@ -29,7 +32,10 @@ class HidControl : public ControlDevice {
   // False while the box is missing; looks for it again once a second.
   bool Available();
   void MarkLost();
-  void CountFailure(double now);
+  // An exchange or a lamp write failed; the time is taken after it.
+  void CountFailure();
+  void SendLampState();
+  bool BackedOff() const;
 
   AppState& app_;
   C_HID hid_;

@@ -50,6 +50,16 @@ int LampCode(int ch, int lamp) {
   return 0;
 }
 
+std::vector<int> LampStateCodes(const AppState& app) {
+  std::vector<int> codes;
+  for (int ch = 0; ch <= app.settings.NumRec; ++ch) {
+    const bool open = app.capture.Channel(ch).IsOpen == 1;
+    codes.push_back(LampCode(ch, 0) + (open ? 0 : kLampOff));
+    codes.push_back(LampCode(ch, 1) + (open ? kLampOff : 0));
+  }
+  return codes;
+}
+
 std::string SafeTitle(const std::string& title) {
   return ReplaceAll(SafeFileName(title), "..", "\xEF\xBC\x8E\xEF\xBC\x8E");  // ．．
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/AppState.h"
 #include "app/Retention.h"
@@ -17,6 +18,10 @@ namespace kavon {
 // stopped; +100 switches a lamp off.
 int LampCode(int ch, int lamp);
 inline constexpr int kLampOff = 100;
+// The lamp codes that show every channel's state as it is now: recording
+// lamp on and stopped lamp off for an open channel, the reverse for the
+// others. Sent to a control box that was (re)connected.
+std::vector<int> LampStateCodes(const AppState& app);
 
 // A step of the wall clock larger than this stops the deletion of old
 // recordings until the clock has run steadily for kRetentionSettle seconds.

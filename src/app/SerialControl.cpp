@@ -1,6 +1,7 @@
 #include "app/SerialControl.h"
 
 #include "app/ClockAdjust.h"
+#include "app/RecordingControl.h"
 #include "common/Text.h"
 
 namespace kavon {
@@ -45,40 +46,50 @@ int SerialControl::OpenSerial() {
   const std::string n = std::to_string(s.ComNo);
   app_.messages.push_back(app_.lang.Text("Com" + n + "が開けません", "Can not open Com" + n));
   app_.log.WriteLog("Com" + n + "が開けません " + port_->LastError(), 1);
-  port_.reset();
+  // Not yet there (an adapter enumerated after kavon started) or busy:
+  // looked for again once a second, never replaced by another port.
+  waiting_ = true;
+  lastAttempt_ = app_.clock.SteadySeconds();
+  app_.serialProblem = "シリアルポート未接続 " + (s.ComName.empty() ? "Com" + n : s.ComName);
   return 0;
 }
 
 void SerialControl::Close() {
   if (port_) port_->CloseComm();
   port_.reset();
-  lost_ = false;
+  waiting_ = false;
+  app_.serialProblem.clear();
 }
 
 bool SerialControl::Available() {
   if (!port_) return false;
-  if (!lost_ && port_->Lost()) {
+  if (!waiting_ && port_->Lost()) {
     // Once: the port is closed and the user sees why; the tick tries again.
-    lost_ = true;
+    waiting_ = true;
     port_->CloseComm();
+    // The same device or none: never another port that now has its number.
+    port_->ComName(device_);
     lastAttempt_ = app_.clock.SteadySeconds();
     app_.serialProblem = "シリアルポート切断 " + device_;
     app_.log.WriteLog(app_.serialProblem, 1);
     return false;
   }
-  if (!lost_) return port_->IsOpen();
+  if (!waiting_) return port_->IsOpen();
   const double now = app_.clock.SteadySeconds();
   if (now - lastAttempt_ < kReopenEverySeconds) return false;
   lastAttempt_ = now;
-  // The same device or none: never another port that now has its number.
-  if (!system_.Exists(device_)) return false;
-  port_->ComName(device_);
   if (port_->OpenComm() != 1) return false;
-  lost_ = false;
+  waiting_ = false;
+  const bool back = !device_.empty();
   device_ = port_->Device();
   app_.serialProblem.clear();
-  app_.log.WriteLog("シリアルポート再接続 " + device_);
+  app_.log.WriteLog(back ? "シリアルポート再接続 " + device_ : "シリアルポート " + port_->ComPort() + " " + device_);
+  SendLampState();
   return true;
+}
+
+void SerialControl::SendLampState() {
+  for (const int code : LampStateCodes(app_)) port_->SendDataB({static_cast<uint8_t>(code)}, 1);
 }
 
 int SerialControl::ReadCode() {

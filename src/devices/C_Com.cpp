@@ -9,7 +9,7 @@ namespace kavon {
 void C_Com::DataSize(long pDataSize) { dataSize_ = std::clamp<long>(pDataSize, 1, 255); }
 
 std::string C_Com::Resolve() {
-  if (!comName_.empty() && system_.Exists(comName_)) return comName_;
+  if (!comName_.empty()) return system_.Exists(comName_) ? comName_ : std::string();
   if (!StartsWith(ToLower(comPort_), "com")) return {};
   const auto n = ParseInteger(comPort_.substr(3), 1, 255);
   if (!n) return {};
@@ -22,7 +22,7 @@ long C_Com::OpenComm() {
   CloseComm();
   device_ = Resolve();
   if (device_.empty()) {
-    lastError_ = comPort_ + ": no such serial port";
+    lastError_ = comName_.empty() ? comPort_ + ": no such serial port" : comName_ + ": not present";
     return 0;
   }
   port_ = system_.NewPort();

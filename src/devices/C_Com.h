@@ -1,9 +1,9 @@
 #pragma once
 // One serial port with its line settings as properties, opened with fixed
 // time-outs: receives never wait, so the tick can poll it. "Com" + n names
-// the n-th serial device of the machine; a stored device path, when it
-// exists, wins over the number, so that unplugging one adapter never moves
-// the box to another port.
+// the n-th serial device of the machine; a stored device path is the box
+// itself: while it is missing the port stays closed, and no other device
+// (a GPS, a modem) that now has its number is ever opened in its place.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,7 +30,7 @@ class C_Com {
   // 0 one, 1 one and a half, 2 two; the low byte counts.
   void StopBit(long pStopBit) { stopBit_ = pStopBit & 0xFF; }
   long StopBit() const { return stopBit_; }
-  // A device path that names the port when it exists ("" for none).
+  // The device path of the box ("" for none: the number decides).
   void ComName(const std::string& path) { comName_ = path; }
 
   // 1 when the port is open with these settings; else 0, the port closed
@@ -52,7 +52,7 @@ class C_Com {
   const std::string& LastError() const { return lastError_; }
 
  private:
-  // The device "Com" + n or the stored path stands for, or "".
+  // The stored path, or the device "Com" + n stands for without one; "".
   std::string Resolve();
 
   platform::SerialSystem& system_;

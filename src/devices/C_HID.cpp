@@ -78,6 +78,7 @@ int C_HID::HidInit(int pMode, int pOpt, int pSyncMode, int pIDOrder, const std::
 void C_HID::HidClose() {
   whileRead_ = whileWrite_ = inquirySent_ = inquiryDone_ = readRequested_ = readTried_ = errorLoop_ = 0;
   answerWaiting_ = false;
+  lateValues_.clear();
   device_.reset();
   path_.clear();
 }
@@ -90,13 +91,13 @@ bool C_HID::HIDIO(bool isRead, int slot, bool wait) {
   if (isRead) {
     status = device_->Read(report, wait ? timeoutMs_ : 0);
   } else {
-    status = device_->Write(out_);
+    status = device_->Write(out_, wait ? timeoutMs_ : 0);
   }
   const std::string flag = std::string(" pIsRead=") + (isRead ? "1" : "0");
   switch (status) {
     case platform::HidStatus::Done:
       if (isRead && static_cast<int>(report.size()) < inLen_) {
-        log_.WriteLog("HIDIO insufficient " + std::to_string(report.size()) + flag, 1);
+        Report("HIDIO insufficient " + std::to_string(report.size()) + flag);
         return false;
       }
       if (isRead) {
@@ -107,9 +108,8 @@ bool C_HID::HIDIO(bool isRead, int slot, bool wait) {
     case platform::HidStatus::Pending: {
       if (!wait) return true;
       const auto took = static_cast<int64_t>(std::floor(ElapsedSec(clock_, start) * 1000));
-      log_.WriteLog("HIDIO GetOverlappedResult TimeOut" + flag + " pOl=" + std::to_string(slot) +
-                        " tTakes=" + std::to_string(took) + " c_TimeoutMS=" + std::to_string(timeoutMs_),
-                    1);
+      Report("HIDIO GetOverlappedResult TimeOut" + flag + " pOl=" + std::to_string(slot) + " tTakes=" +
+             std::to_string(took) + " c_TimeoutMS=" + std::to_string(timeoutMs_));
       return false;
     }
     case platform::HidStatus::Gone:
@@ -117,7 +117,7 @@ bool C_HID::HIDIO(bool isRead, int slot, bool wait) {
       lost_ = true;
       return false;
     case platform::HidStatus::Failed:
-      log_.WriteLog("HIDIO " + device_->Error() + flag, 1);
+      Report("HIDIO " + device_->Error() + flag);
       return false;
   }
   return false;
@@ -147,7 +147,7 @@ int C_HID::CollectAnswer(int result) {
       readTried_ = 0;
     }
     if (!HIDIO(true, kAnswerSlot, false)) {
-      log_.WriteLog("HID ReadRequest err2", 1);
+      Report("HID ReadRequest err2");
       return -1;
     }
   }
@@ -155,19 +155,36 @@ int C_HID::CollectAnswer(int result) {
     if (++readTried_ <= readRetrialCount_) return -2;
     Abandon();
     if (errorLoop_ < kSilentErrorLoops) return result;
-    log_.WriteLog("HID ReadTried Over c_ErrorLoop=" + std::to_string(errorLoop_) +
-                      " ReadTried=" + std::to_string(readTried_),
-                  1);
+    Report("HID ReadTried Over c_ErrorLoop=" + std::to_string(errorLoop_) + " ReadTried=" + std::to_string(readTried_));
     return -1;
   }
   inquirySent_ = inquiryDone_ = readRequested_ = errorLoop_ = readTried_ = 0;
   return 0;
 }
 
+void C_HID::Report(const std::string& text) {
+  if (!quiet_) log_.WriteLog(text, 1);
+}
+
+std::optional<int> C_HID::TakeLateAnswer(int readStatus, int getUp, int port) {
+  constexpr int kMaxQueued = 64;  // bounds the loop if a box keeps talking
+  std::vector<uint8_t> report;
+  for (int i = 0; i < kMaxQueued && device_->Read(report, 0) == platform::HidStatus::Done; ++i) {
+    // An answer for another port, or with nothing to say, is only late.
+    if (static_cast<int>(report.size()) < kMinBoxReport || report[1] != port) continue;
+    if (report[2] != kNothing || readStatus != 0 || getUp != 0) lateValues_.push_back(report[2]);
+  }
+  if (lateValues_.empty()) return std::nullopt;
+  const int v = lateValues_.front();
+  lateValues_.pop_front();
+  lastPortValue_[static_cast<size_t>(port)] = v;
+  return v == kNothing && readStatus == 0 && getUp == 0 ? 0 : v;
+}
+
 int C_HID::Decode(int readStatus, int getUp, int port) {
   answerWaiting_ = false;
   if (in_[1] != port) {
-    log_.WriteLog("HID Port Different", 1);
+    Report("HID Port Different");
     return -1;
   }
   const int v = in_[2];
@@ -182,11 +199,14 @@ int C_HID::VantRead(int pReadStatus, int pGetUp, int pPort) {
   if (whileWrite_ != 0 || !device_ || inLen_ < kMinBoxReport || outLen_ < kMinBoxReport) return result;
   const BusyWhile busy(whileRead_);
   const bool async = syncMode_ == 2;
+  if (!async && !answerWaiting_) {
+    if (const auto late = TakeLateAnswer(pReadStatus, pGetUp, pPort)) return *late;
+  }
   bool sentNow = false;
   if (inquirySent_ == 0 || !async) {
     std::fill(in_.begin(), in_.begin() + 3, 0);
     if (!SendInquiry(pReadStatus, pPort, async)) {
-      log_.WriteLog("HID InquiryRequst err", 1);
+      if (!lost_) Report("HID InquiryRequst err");  // an unplugged box is told once, by the owner
       return async ? result : -1;
     }
     sentNow = true;
@@ -196,7 +216,7 @@ int C_HID::VantRead(int pReadStatus, int pGetUp, int pPort) {
     const bool read = answerWaiting_ || HIDIO(true, kAnswerSlot, true);
     inquirySent_ = inquiryDone_ = 0;
     if (!read) {
-      log_.WriteLog("HID ReadRequest err1", 1);
+      if (!lost_) Report("HID ReadRequest err1");
       return -1;
     }
     return Decode(pReadStatus, pGetUp, pPort);
@@ -206,7 +226,7 @@ int C_HID::VantRead(int pReadStatus, int pGetUp, int pPort) {
   if (collected != 0) return collected;
   result = Decode(pReadStatus, pGetUp, pPort);
   // The answer was to an earlier call's inquiry: the next one goes out now.
-  if (!sentNow && !SendInquiry(pReadStatus, pPort, true)) log_.WriteLog("HID InquiryRequst err", 1);
+  if (!sentNow && !SendInquiry(pReadStatus, pPort, true)) Report("HID InquiryRequst err");
   return result;
 }
 
@@ -223,7 +243,7 @@ int C_HID::VantWrite(int pValue, int pPort) {
     const bool answered = HIDIO(true, kAnswerSlot, true);
     timeoutMs_ = saved;
     if (!answered) {
-      log_.WriteLog("VantWrite wait for ReadRequested Err", 1);
+      Report("VantWrite wait for ReadRequested Err");
       return 0;
     }
   }

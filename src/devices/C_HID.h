@@ -7,7 +7,9 @@
 // over several calls, so no call waits.
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,9 @@ class C_HID {
   std::string ShuttlePro2Read();
 
   bool IsOpen() const { return device_ != nullptr; }
+  // While on, failed exchanges are not logged one by one: the owner has
+  // already said that the box does not answer.
+  void Quiet(bool on) { quiet_ = on; }
   // The device went away during a transfer: close it and look for it again.
   bool Lost() const { return lost_; }
   const std::string& OpenError() const { return openError_; }
@@ -67,6 +72,11 @@ class C_HID {
   // Mode 2: takes the answer if it has come; -2 while it is still awaited.
   int CollectAnswer(int result);
   int Decode(int readStatus, int getUp, int port);
+  // Answers that came after their exchange had given up, read without
+  // waiting before the next inquiry: a late box never leaves the exchanges
+  // behind, and a code in a late answer is still given, one per call.
+  std::optional<int> TakeLateAnswer(int readStatus, int getUp, int port);
+  void Report(const std::string& text);
   void Abandon();
   std::string DecodeShuttle();
 
@@ -97,6 +107,8 @@ class C_HID {
   std::string lastShuttleCode_;
   std::string lastButtonCode_;
   bool lost_ = false;
+  bool quiet_ = false;
+  std::deque<int> lateValues_;  // values of late answers still to give
 };
 
 }  // namespace kavon

@@ -32,8 +32,12 @@ enum class HidStatus {
 class HidDevice {
  public:
   virtual ~HidDevice() = default;
-  // Writes one output report, report ID first.
-  virtual HidStatus Write(const std::vector<uint8_t>& report) = 0;
+  // Writes one output report, report ID first, waiting at most waitMs for
+  // it: Pending when it has not completed by then. A box that takes no
+  // reports must never hold the caller longer, though a driver may keep
+  // the write for seconds (usbhid does, whatever O_NONBLOCK says): such a
+  // write goes on on its own, and writes meanwhile are Pending at once.
+  virtual HidStatus Write(const std::vector<uint8_t>& report, int waitMs) = 0;
   // The next input report that arrived, report ID first; waits up to waitMs
   // (0: does not wait). Reports that arrive late stay queued for the next
   // call: there is no cancelling a read.

@@ -36,6 +36,9 @@ class SerialPort {
 struct SerialDevice {
   std::string path;         // "/dev/ttyUSB0"
   std::string description;  // what the list shows beside it
+  // A name that stays the adapter's across boots and replugs
+  // ("/dev/serial/by-id/usb-FTDI_…-if00-port0"), "" when there is none.
+  std::string stablePath;
 };
 
 // The serial devices of the machine and new ports on them.

@@ -24,8 +24,13 @@ struct FakeSerial : platform::SerialSystem {
     void Close() override { open = false; }
   };
   int made = 0;
-  std::vector<platform::SerialDevice> List() override { return {{"/dev/ttyUSB7", "/dev/ttyUSB7 (Box)"}}; }
-  bool Exists(const std::string& d) override { return d == "/dev/ttyUSB7"; }
+  bool plugged = true;
+  std::vector<platform::SerialDevice> List() override {
+    if (!plugged) return {};
+    return {{"/dev/ttyUSB7", "/dev/ttyUSB7 (Box)", ""}, {"/dev/ttyUSB8", "/dev/ttyUSB8 (FT232R)", kStable}};
+  }
+  bool Exists(const std::string& d) override { return plugged && (d == "/dev/ttyUSB7" || d == "/dev/ttyUSB8" || d == kStable); }
+  static constexpr const char* kStable = "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0";
   std::unique_ptr<platform::SerialPort> NewPort() override {
     ++made;
     return std::make_unique<Port>();
@@ -91,6 +96,29 @@ TEST(FrmConf, OkWritesEveryKeyInItsFormAndAppliesWhatActsAtOnce) {
   EXPECT_EQ(f.state().settings.HourAdjust, 19800);
   EXPECT_EQ(f.serial.made, 1);  // the serial box opened again
   EXPECT_NE(f.state().serial, nullptr);
+}
+
+// The box's port as stored stays the box's port: OK with the port
+// untouched writes it back as it was (a stable name never becomes a
+// ttyUSB number), also while the adapter is unplugged.
+TEST(FrmConf, TheStoredPortIsKeptUnlessAnotherIsChosen) {
+  for (const bool plugged : {true, false}) {
+    SCOPED_TRACE(plugged);
+    ConfFixture f(std::string("NumRec=0\nComNo=2\nComName=") + FakeSerial::kStable + "\n");
+    f.serial.plugged = plugged;
+    FrmConf conf(*f.app, &f.serial);
+    ConfValues v = conf.Load();
+    if (plugged) {
+      EXPECT_EQ(v.comPorts.at(2), std::string("Com2  ") + FakeSerial::kStable + " (ttyUSB8)");
+      EXPECT_EQ(v.comNo, 2);
+    } else {
+      EXPECT_EQ(v.comPorts.at(static_cast<size_t>(v.comNo)), std::string("Com2  ") + FakeSerial::kStable + "（未接続）");
+    }
+    v.channels[0].level = "-3";
+    ASSERT_TRUE(conf.Ok(v).empty());
+    EXPECT_NE(f.Ini().find(std::string("\nComName=") + FakeSerial::kStable + "\n"), std::string::npos);
+    EXPECT_NE(f.Ini().find("\nComNo=2\n"), std::string::npos);
+  }
 }
 
 TEST(FrmConf, ARefusedValueStoresNothing) {

@@ -83,9 +83,11 @@ TEST(C_HID, ReadsAndWritesOfTheBoxWaitingForEachAnswer) {
   EXPECT_NE(h.Errors().find("HID ReadRequest err1"), std::string::npos);
   box.input.push_back({0, 0, 9, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(h.hid.VantRead(), 9);
-  box.input.push_back({0, 4, 9, 0, 0, 0, 0, 0, 0});
+  box.silent = false;
+  box.wrongPort = true;
   EXPECT_EQ(h.hid.VantRead(), -1);
   EXPECT_EQ(Count(h.Errors(), "HID Port Different"), 1);
+  box.wrongPort = false;
 
   // Unplugged: the exchange fails at once, without waiting out the time-out.
   box.present = false;
@@ -233,6 +235,68 @@ TEST(HidBox, UnpluggedSilentAndMissingBoxes) {
   missing.box->present = true;
   missing.Run(1.5);
   EXPECT_NE(missing.LogText().find("HID 接続"), std::string::npos);
+}
+
+// A box that takes no reports (usbhid keeps each write for 5 s): the tick
+// pays at most one time-out per back-off, counted from the end of the try;
+// the wedge is logged once when it begins and once when it ends; lamps
+// missed meanwhile are sent when it answers again; shutdown is bounded.
+TEST(HidBox, AWedgedBoxNeverStallsTheTick) {
+  BoxApp f;
+  f.box->wedged = true;
+  double worst = 0, waited = 0;
+  for (int t = 0; t < 1200; ++t) {  // two minutes of ticks
+    f.clock.AdvanceMs(100);
+    const double before = f.clock.SteadySeconds();
+    f.app->Tick();
+    const double took = f.clock.SteadySeconds() - before;
+    worst = std::max(worst, took);
+    waited += took;
+  }
+  EXPECT_LE(worst, 0.5 + 1e-9);     // one time-out (c_TimeoutMS), never two in a tick
+  EXPECT_LE(waited, 24 * 0.5 + 1);  // at most one per 5 s back-off
+  f.app->recording().RecButtonClick(0, 0);  // no lamp goes to it meanwhile
+  EXPECT_EQ(Count(f.ErrText(), "HID 応答なし"), 1);
+  EXPECT_LE(Count(f.ErrText(), "HIDIO"), 2);  // the first failure's line, then quiet
+  f.box->wedged = false;
+  f.box->written.clear();
+  f.Run(6);
+  EXPECT_EQ(Count(f.LogText(), "HID 応答回復"), 1);
+  // The lamps it missed: channel 1 recording, channel 2 stopped.
+  EXPECT_EQ(f.box->written, (std::vector<std::pair<int, int>>{{1, 0}, {105, 0}, {102, 0}, {6, 0}}));
+  f.box->wedged = true;
+  f.Run(3);
+  const double before = f.clock.SteadySeconds();
+  f.app->Unload();
+  EXPECT_LE(f.clock.SteadySeconds() - before, 0.5 + 1e-9);  // lamps abandoned after one time-out
+}
+
+// Answers that came late (a slow box) are taken before the next inquiry,
+// so once the box is on time again every code acts at once, none lost.
+TEST(HidBox, LateAnswersNeverLeaveKavonBehind) {
+  BoxApp f;
+  f.box->lateAnswers = 2;
+  f.box->codes = {255, 1};  // channel 1's start comes with the second late answer
+  f.Run(0.3);
+  EXPECT_EQ(f.channel(0).IsOpen, 1);
+  f.box->codes = {2};  // on time again: acts at the next tick
+  f.Run(0.1);
+  EXPECT_EQ(f.channel(1).IsOpen, 1);
+  EXPECT_EQ(f.box->input.size(), 0u);  // nothing left behind in the queue
+}
+
+TEST(HidBox, AnUnplugIsLoggedOnceAndAReplugGetsTheLamps) {
+  BoxApp f;
+  f.app->recording().RecButtonClick(1, 0);
+  f.box->present = false;
+  f.Run(3);
+  const std::string err = f.ErrText();
+  EXPECT_EQ(Count(err, "HID 切断"), 1);
+  EXPECT_EQ(Count(err, "HID InquiryRequst err"), 0);
+  f.box->written.clear();
+  f.box->present = true;
+  f.Run(1.5);
+  EXPECT_EQ(f.box->written, (std::vector<std::pair<int, int>>{{101, 0}, {5, 0}, {2, 0}, {106, 0}}));
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 
 #include "platform/linux/HidDescriptor.h"
 #include "platform/linux/Hidraw.h"
@@ -86,7 +89,7 @@ TEST(Hidraw, ListsFromSysfsAndTalksThroughTheNode) {
   auto device = system.Open(list[1], reason);
   ASSERT_NE(device, nullptr) << reason;
   const std::vector<uint8_t> inquiry = {0, 0, 3, 0, 0, 0, 0, 0, 0};
-  ASSERT_EQ(device->Write(inquiry), HidStatus::Done);
+  ASSERT_EQ(device->Write(inquiry, 1000), HidStatus::Done);
   uint8_t got[16] = {};
   ASSERT_EQ(read(master, got, sizeof got), 9);  // the report ID goes first
   EXPECT_EQ(std::vector<uint8_t>(got, got + 9), inquiry);
@@ -101,6 +104,60 @@ TEST(Hidraw, ListsFromSysfsAndTalksThroughTheNode) {
   EXPECT_EQ(device->Read(report, 1000), HidStatus::Gone);
   EXPECT_EQ(system.Open(list[0], reason), nullptr);  // no node at all
   EXPECT_EQ(reason, "No such file or directory");
+}
+
+// The hidraw node of a box that takes no reports: the write blocks in the
+// kernel (as usbhid's does, whatever O_NONBLOCK says) until released.
+TEST(Hidraw, AWriteThatBlocksNeverHoldsTheCaller) {
+  test::TempDir dir;
+  std::mutex m;
+  std::condition_variable released;
+  bool release = false;
+  platform::HidrawSystem system(dir.File("sys"), dir.File("dev"), [&](int, const void*, size_t n) {
+    std::unique_lock lock(m);
+    released.wait(lock, [&] { return release; });
+    return static_cast<ssize_t>(n);
+  });
+  std::filesystem::create_directories(dir.File("dev"));
+  test::WriteWholeFile(dir.File("dev/hidraw0"), "");
+  std::string reason;
+  auto device = system.Open({dir.File("dev/hidraw0"), 0x1209, 2, 9, 9, 0}, reason);
+  ASSERT_NE(device, nullptr) << reason;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 50), platform::HidStatus::Pending);
+  EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 50), platform::HidStatus::Pending);  // at once: one is still going
+  device.reset();  // closing never waits for it either
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(took, 0.5);
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  released.notify_all();
+}
+
+TEST(HidDescriptor, CountsThatWouldOverflowDescribeNoDevice) {
+  // Report size 8 bits and a count of 8192: an 8 KB field.
+  const std::vector<uint8_t> field8k = {0x75, 0x08, 0x96, 0x00, 0x20, 0x81, 0x02};
+  std::vector<uint8_t> three = field8k, nine = field8k;
+  for (int i = 0; i < 2; ++i) three.insert(three.end(), {0x81, 0x02});
+  for (int i = 0; i < 8; ++i) nine.insert(nine.end(), {0x81, 0x02});
+  struct Case {
+    std::vector<uint8_t> bytes;
+    int in, out;
+  };
+  const Case cases[] = {
+      {{0x75, 0x08, 0x97, 0xFF, 0xFF, 0xFF, 0x7F, 0x81, 0x02}, 0, 0},                     // 2^31 - 1 bytes in one field
+      {{0x77, 0xFF, 0xFF, 0xFF, 0xFF, 0x97, 0xFF, 0xFF, 0xFF, 0xFF, 0x91, 0x02}, 0, 0},  // 2^64 bits
+      {nine, 0, 0},                                                                    // 72 KB together
+      {three, 3 * 8192 + 1, 0},                                                        // 24 KB is a report
+      {{0x75, 0x08, 0x95, 0x00, 0x81, 0x02}, 0, 0},                                    // a count of 0
+  };
+  for (const Case& c : cases) {
+    const auto l = platform::ParseReportDescriptor(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(l.inputLength, c.in);
+    EXPECT_EQ(l.outputLength, c.out);
+  }
 }
 
 }  // namespace

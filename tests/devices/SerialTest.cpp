@@ -66,10 +66,15 @@ struct FarEnd {
 struct CountingSystem : platform::SerialSystem {
   platform::LinuxSerialSystem real;
   int reads = 0;
+  int lastBaud = 0;  // the speed of the last open
   struct Port : platform::SerialPort {
     std::unique_ptr<platform::SerialPort> inner;
     int* reads;
-    std::string Open(const std::string& d, const platform::SerialSettings& s) override { return inner->Open(d, s); }
+    int* baud;
+    std::string Open(const std::string& d, const platform::SerialSettings& s) override {
+      *baud = s.baudRate;
+      return inner->Open(d, s);
+    }
     bool IsOpen() const override { return inner->IsOpen(); }
     std::vector<uint8_t> Read(size_t n) override {
       ++*reads;
@@ -85,6 +90,7 @@ struct CountingSystem : platform::SerialSystem {
     auto p = std::make_unique<Port>();
     p->inner = real.NewPort();
     p->reads = &reads;
+    p->baud = &lastBaud;
     return p;
   }
 };
@@ -147,29 +153,47 @@ TEST(SerialBox, AHangUpIsToldOnceAndTheBoxIsOpenedAgainWhenItIsBack) {
   f.box = std::make_unique<FarEnd>(f.link);  // a new box takes the name
   f.Run(1.5);
   EXPECT_NE(f.LogText().find("シリアルポート再接続 " + f.link), std::string::npos);
+  EXPECT_EQ(f.box->Received(2), (std::vector<uint8_t>{101, 5}));  // it shows the channels as they are
   EXPECT_TRUE(f.state().serialProblem.empty());
   f.box->Send({1});
   EXPECT_TRUE(f.TickUntil([&] { return f.channel(0).IsOpen == 1; }));
 }
 
-TEST(SerialBox, APortThatCannotOpenSaysSo) {
-  AppFixture f("NumRec=0\nComNo=3\nComName=/nonexistent/box\n");
-  platform::LinuxSerialSystem none;
+// The stored port is the box: while it is missing (an adapter enumerated
+// after kavon started) no other port that now has its number is opened,
+// the log names the path once, and the box is opened within a second of
+// appearing, with every channel's lamps.
+TEST(SerialBox, AMissingPortIsWaitedForAndNeverReplacedByAnother) {
+  struct OtherFirst : CountingSystem {
+    std::string other;
+    std::vector<platform::SerialDevice> List() override { return {{other, "GPS", ""}}; }
+  };
+  AppFixture f("NumRec=0\nComNo=1\nComName=$HOME/box\n");
+  FarEnd gps(f.dir.File("gps"));
+  OtherFirst system;
+  system.other = f.dir.File("gps");
   f.backend = std::make_unique<platform::IniSettingsBackend>(f.dir.path());
-  f.app = std::make_unique<FrmMain>(ProgramPaths{f.dir.path() + "/", f.dir.path(), f.dir.File("kavon.lock"), f.dir.File("kavon.sock")}, f.clock,
-                                    *f.backend, *f.sim);
-  f.app->SetSerialSystem(&none);
+  f.app = std::make_unique<FrmMain>(ProgramPaths{f.dir.path() + "/", f.dir.path(), f.dir.File("kavon.lock"), f.dir.File("kavon.sock")},
+                                    f.clock, *f.backend, *f.sim);
+  f.app->SetSerialSystem(&system);
   f.app->Load();
-  EXPECT_EQ(f.state().serial, nullptr);
   ASSERT_EQ(f.state().messages.size(), 1u);
-  EXPECT_TRUE(f.state().messages.front() == "Com3が開けません" || f.state().messages.front() == "Can not open Com3");
-  EXPECT_NE(f.ErrText().find("Com3が開けません"), std::string::npos);
+  EXPECT_NE(f.ErrText().find("Com1が開けません " + f.dir.File("box") + ": not present"), std::string::npos);
+  f.Run(3);
+  EXPECT_EQ(Count(f.ErrText(), "が開けません"), 1);
+  FarEnd box(f.dir.File("box"));
+  f.Run(1.1);
+  EXPECT_NE(f.LogText().find("シリアルポート Com1 " + f.dir.File("box")), std::string::npos);
+  EXPECT_EQ(box.Received(2), (std::vector<uint8_t>{101, 5}));  // the lamps as they are
+  EXPECT_TRUE(gps.Received().empty());                         // the GPS never heard a thing
+  EXPECT_TRUE(f.state().serialProblem.empty());
 }
 
 TEST(SerialBox, TimeRecordsSetTheClockAtTheMark) {
   BoxFixture f("NumRec=0\nUseBCD=1\nAdjustMode=1\nAMinute=0\nASecond=0\n");
   f.clock.SetLocal(2024, 3, 1, 12, 59, 58);
   f.Start();
+  EXPECT_EQ(f.serial.lastBaud, 2400);  // time records come at 2400 bit/s
   f.box->Send({'x', 'x', '1', '2', 0x02});  // a record in two parts, with bytes to ignore
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   f.Run(0.1);
@@ -192,6 +216,19 @@ TEST(SerialBox, TimeRecordsSetTheClockAtTheMark) {
   }
   EXPECT_EQ(Count(f.LogText(), "時刻修正エラー " + std::string(std::strerror(EPERM))), 2);
   EXPECT_EQ(f.state().messages.size(), 1u);
+  // A burst of records is read in one tick, 18 bytes a read.
+  f.clock.FailSetting(0);
+  std::vector<uint8_t> burst;
+  for (const char* t : {"140001", "140002", "140003", "140004", "140005", "140006", "140007", "140008", "140009", "150000"}) {
+    burst.insert(burst.end(), {'x', 'x', 'x', 'x', 'x'});
+    burst.insert(burst.end(), t, t + 6);
+    burst.push_back(0xE5);
+  }
+  const int sets = f.clock.SetCount();
+  f.box->Send(burst);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  f.Run(0.1);
+  EXPECT_EQ(f.clock.SetCount(), sets + 1);  // the mark at the end of 120 bytes, in the same tick
 }
 
 TEST(TimeSignal, RecordsAndTheCalibrationMark) {
@@ -216,6 +253,7 @@ TEST(TimeSignal, RecordsAndTheCalibrationMark) {
   const AdjustSettings hourly{0, 0, 0, 1};
   EXPECT_TRUE(IsCalibrationMark("12:00:00", hourly));
   EXPECT_FALSE(IsCalibrationMark("12:00:00", AdjustSettings{0, 0, 5, 1}));
+  EXPECT_FALSE(IsCalibrationMark("12:01:00", hourly));  // hourly: the minute counts
   EXPECT_TRUE(IsCalibrationMark("12:34:00", AdjustSettings{0, 0, 0, 0}));
   EXPECT_FALSE(IsCalibrationMark("12:00:00", AdjustSettings{0, 0, 0, 2}));
   EXPECT_FALSE(IsCalibrationMark("12:00:00", AdjustSettings{0, 0, 0, 7}));
@@ -224,21 +262,35 @@ TEST(TimeSignal, RecordsAndTheCalibrationMark) {
 TEST(TimeSignal, TheClockIsSetToTheMarkOfTheMode) {
   struct Case {
     int mode, hour, minute, second;
-    int y, mo, d, h, mi;  // the time set (second = ASecond)
+    int aHour, aMinute, aSecond;
+    int d, h, mi;  // the day of March 2024 (29: February) and the time set (second = ASecond)
   };
   const Case cases[] = {
-      {1, 12, 59, 58, 2024, 3, 1, 13, 0},  // d = -59, corrected to +1
-      {1, 23, 59, 50, 2024, 3, 2, 0, 0},   // the next day
-      {2, 23, 58, 0, 2024, 3, 2, 0, 0},    // e = -23, corrected to +1
-      {0, 12, 30, 50, 2024, 3, 1, 12, 31},
+      {1, 12, 59, 58, 0, 0, 0, 1, 13, 0},  // d = -59, corrected to +1
+      {1, 23, 59, 50, 0, 0, 0, 2, 0, 0},   // the next day
+      {2, 23, 58, 0, 0, 0, 0, 2, 0, 0},    // e = -23, corrected to +1
+      {0, 12, 30, 50, 0, 0, 0, 1, 12, 31},
+      // Each mode's half-way boundary, on both sides: a mark 30 s, 30 min
+      // or 12 h away is taken as the later one.
+      {0, 12, 30, 29, 0, 0, 0, 1, 12, 30}, {0, 12, 30, 30, 0, 0, 0, 1, 12, 31},
+      {0, 12, 30, 29, 0, 0, 59, 1, 12, 30}, {0, 12, 30, 28, 0, 0, 59, 1, 12, 29},
+      {1, 12, 29, 0, 0, 0, 0, 1, 12, 0}, {1, 12, 30, 0, 0, 0, 0, 1, 13, 0},
+      {1, 12, 29, 0, 0, 59, 0, 1, 12, 59}, {1, 12, 28, 0, 0, 59, 0, 1, 11, 59},
+      {2, 11, 0, 0, 0, 0, 0, 1, 0, 0}, {2, 12, 0, 0, 0, 0, 0, 2, 0, 0},
+      {2, 11, 0, 0, 23, 0, 0, 1, 23, 0}, {2, 10, 0, 0, 23, 0, 0, 29, 23, 0},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.hour) + ":" + std::to_string(c.minute) + ":" +
+                 std::to_string(c.second));
     Settings s;
     s.AdjustMode = c.mode;
+    s.AHour = c.aHour;
+    s.AMinute = c.aMinute;
+    s.ASecond = c.aSecond;
     platform::CivilTime now{2024, 3, 1, c.hour, c.minute, c.second};
     const platform::CivilTime t = AdjustedTime(now, s);
-    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
-              (std::vector<int>{c.y, c.mo, c.d, c.h, c.mi, 0}));
+    EXPECT_EQ((std::vector<int>{t.month, t.day, t.hour, t.minute, t.second}),
+              (std::vector<int>{c.d == 29 ? 2 : 3, c.d, c.h, c.mi, c.aSecond}));
   }
 }
 

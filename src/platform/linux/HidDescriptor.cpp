@@ -15,6 +15,9 @@ constexpr int kUsagePage = 0, kReportSize = 7, kReportId = 8, kReportCount = 9, 
 constexpr int kUsage = 0;
 constexpr uint8_t kLongItem = 0xFE;
 constexpr size_t kMaxPushDepth = 16;  // a hostile descriptor must not grow without bound
+// The longest report there can be; HID itself caps a report far lower.
+constexpr uint64_t kMaxReportBytes = 65536;
+constexpr uint64_t kMaxReportBits = kMaxReportBytes * 8;
 
 struct Globals {
   uint32_t usagePage = 0;
@@ -29,7 +32,11 @@ uint32_t Value(const uint8_t* p, size_t n) {
   return v;
 }
 
-int Bytes(uint64_t bits) { return static_cast<int>((bits + 7) / 8); }
+// A report's length in bytes with its ID byte, or 0 when it cannot be one.
+int ReportLength(uint64_t bits) {
+  if (bits == 0 || bits > kMaxReportBits) return 0;
+  return static_cast<int>((bits + 7) / 8 + 1);
+}
 
 }  // namespace
 
@@ -85,9 +92,14 @@ HidReportLayout ParseReportDescriptor(const uint8_t* data, size_t size) {
       continue;
     }
     if (type != kMain) continue;
-    const uint64_t field = static_cast<uint64_t>(g.reportSize) * g.reportCount;
-    if (tag == kInput) bits[g.reportId][0] += field;
-    if (tag == kOutput) bits[g.reportId][1] += field;
+    // Each factor and their sum stay within a real report's size, so no
+    // count of a hostile descriptor can overflow into a small length.
+    const uint64_t field = g.reportSize <= kMaxReportBits && g.reportCount <= kMaxReportBits
+                               ? static_cast<uint64_t>(g.reportSize) * g.reportCount
+                               : kMaxReportBits + 1;
+    const auto add = [&](uint64_t& total) { total = std::min(total + field, kMaxReportBits + 1); };
+    if (tag == kInput) add(bits[g.reportId][0]);
+    if (tag == kOutput) add(bits[g.reportId][1]);
     if (tag == kCollection) {
       if (depth == 0 && layout.usage == 0 && haveUsage) layout.usage = usage;
       ++depth;
@@ -95,9 +107,12 @@ HidReportLayout ParseReportDescriptor(const uint8_t* data, size_t size) {
     if (tag == kEndCollection && depth > 0) --depth;
     haveUsage = false;  // locals belong to one main item
   }
+  // A report too long to be real makes the whole layout unusable: the
+  // device is then not taken for a box.
   for (const auto& [id, b] : bits) {
-    if (b[0] > 0) layout.inputLength = std::max(layout.inputLength, Bytes(b[0]) + 1);
-    if (b[1] > 0) layout.outputLength = std::max(layout.outputLength, Bytes(b[1]) + 1);
+    if (b[0] > kMaxReportBits || b[1] > kMaxReportBits) return HidReportLayout{};
+    layout.inputLength = std::max(layout.inputLength, ReportLength(b[0]));
+    layout.outputLength = std::max(layout.outputLength, ReportLength(b[1]));
   }
   return layout;
 }

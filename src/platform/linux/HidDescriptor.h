@@ -3,6 +3,8 @@
 // input and output report, counted as the Windows HID layer does (one byte
 // for the report ID included, also when the device has none), whether the
 // reports are numbered, and the usage of the first top-level collection.
+// A descriptor whose counts would make a report longer than 64 KB (or
+// overflow) describes no usable device: its lengths are 0.
 #include <cstddef>
 #include <cstdint>
 

@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -45,15 +49,59 @@ bool ParseHidId(const std::string& uevent, uint16_t& vendor, uint16_t& product) 
 
 bool IsGone(int error) { return error == ENODEV || error == EIO || error == ESHUTDOWN || error == EPIPE; }
 
+// A write in flight. usbhid's write waits up to 5 s for a box that takes
+// no reports and cannot be interrupted, so it runs on a short-lived thread
+// of its own; the caller waits only as long as it is willing to. The
+// state is shared with that thread, which closes the node when the device
+// was dropped while it still wrote.
+struct WriteState {
+  std::mutex m;
+  std::condition_variable done;
+  bool busy = false;
+  ssize_t result = 0;
+  int error = 0;
+  int fd = -1;
+  bool closeWhenDone = false;
+};
+
 class HidrawDevice : public HidDevice {
  public:
-  HidrawDevice(int fd, const HidDeviceInfo& info, bool numbered) : fd_(fd), info_(info), numbered_(numbered) {}
-  ~HidrawDevice() override { ::close(fd_); }
+  HidrawDevice(int fd, const HidDeviceInfo& info, bool numbered, HidrawSystem::WriteCall write)
+      : fd_(fd), info_(info), numbered_(numbered), write_(std::move(write)), writing_(std::make_shared<WriteState>()) {
+    writing_->fd = fd;
+  }
+  ~HidrawDevice() override {
+    std::lock_guard lock(writing_->m);
+    if (writing_->busy) {
+      writing_->closeWhenDone = true;  // the writer closes it; we never wait for it
+      return;
+    }
+    ::close(fd_);
+  }
 
-  HidStatus Write(const std::vector<uint8_t>& report) override {
-    const ssize_t n = ::write(fd_, report.data(), report.size());
-    if (n == static_cast<ssize_t>(report.size())) return HidStatus::Done;
-    return Fail(n < 0 ? errno : 0, n);
+  HidStatus Write(const std::vector<uint8_t>& report, int waitMs) override {
+    std::unique_lock lock(writing_->m);
+    if (writing_->busy) {
+      error_ = "an earlier write has not completed";
+      return HidStatus::Pending;
+    }
+    writing_->busy = true;
+    std::thread([state = writing_, write = write_, bytes = report] {
+      const ssize_t n = write(state->fd, bytes.data(), bytes.size());
+      const int error = n < 0 ? errno : 0;
+      std::lock_guard inner(state->m);
+      state->result = n;
+      state->error = error;
+      state->busy = false;
+      if (state->closeWhenDone) ::close(state->fd);
+      state->done.notify_all();
+    }).detach();
+    if (!writing_->done.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)), [this] { return !writing_->busy; })) {
+      error_ = "write did not complete";
+      return HidStatus::Pending;
+    }
+    if (writing_->result == static_cast<ssize_t>(report.size())) return HidStatus::Done;
+    return Fail(writing_->error, writing_->result);
   }
 
   HidStatus Read(std::vector<uint8_t>& report, int waitMs) override {
@@ -89,6 +137,8 @@ class HidrawDevice : public HidDevice {
   int fd_;
   HidDeviceInfo info_;
   bool numbered_;
+  HidrawSystem::WriteCall write_;
+  std::shared_ptr<WriteState> writing_;
   std::string error_;
 };
 
@@ -143,7 +193,7 @@ std::unique_ptr<HidDevice> HidrawSystem::Open(const HidDeviceInfo& info, std::st
                                             "report_descriptor");
     numbered = ParseReportDescriptor(reinterpret_cast<const uint8_t*>(descriptor.data()), descriptor.size()).numbered;
   }
-  return std::make_unique<HidrawDevice>(fd, info, numbered);
+  return std::make_unique<HidrawDevice>(fd, info, numbered, write_);
 }
 
 }  // namespace kavon::platform

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
@@ -92,6 +93,18 @@ std::string ProductOf(const std::string& device) {
     if (in && std::getline(in, product) && !product.empty()) return product;
   }
   return {};
+}
+
+// The names udev gives each USB adapter by its serial number, by the
+// device each stands for now.
+std::map<std::string, std::string> StableNames() {
+  std::map<std::string, std::string> out;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/dev/serial/by-id", ec)) {
+    const auto target = std::filesystem::canonical(e.path(), ec);
+    if (!ec) out[target.string()] = e.path().string();
+  }
+  return out;
 }
 
 }  // namespace
@@ -197,14 +210,16 @@ void TermiosSerialPort::Close() {
 
 std::vector<SerialDevice> LinuxSerialSystem::List() {
   std::vector<SerialDevice> out;
+  const auto stable = StableNames();
   for (const char* prefix : {"ttyUSB", "ttyACM"}) {
     for (const auto& d : Devices(prefix)) {
       const std::string product = ProductOf(d);
-      out.push_back({d, product.empty() ? d : d + " (" + product + ")"});
+      const auto byId = stable.find(d);
+      out.push_back({d, product.empty() ? d : d + " (" + product + ")", byId == stable.end() ? "" : byId->second});
     }
   }
   for (const auto& d : Devices("ttyS")) {
-    if (Answers(d)) out.push_back({d, d});
+    if (Answers(d)) out.push_back({d, d, ""});
   }
   return out;
 }

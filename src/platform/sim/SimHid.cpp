@@ -11,8 +11,15 @@ class SimHidDevice : public HidDevice {
  public:
   SimHidDevice(std::shared_ptr<SimHidState> state, FakeClock* clock) : s_(std::move(state)), clock_(clock) {}
 
-  HidStatus Write(const std::vector<uint8_t>& report) override {
+  HidStatus Write(const std::vector<uint8_t>& report, int waitMs) override {
     if (!s_->present) return Gone();
+    if (s_->writing && s_->wedged) return HidStatus::Pending;
+    s_->writing = false;  // what the wedged box held is dropped
+    if (s_->wedged) {
+      s_->writing = true;
+      if (clock_ && waitMs > 0) clock_->AdvanceMs(waitMs);
+      return HidStatus::Pending;
+    }
     if (!s_->box || report.size() < 3) return HidStatus::Done;
     const uint8_t value = report[1], port = report[2];
     if (value != kEventInquiry && value != kStatusInquiry) {
@@ -22,12 +29,20 @@ class SimHidDevice : public HidDevice {
     ++s_->inquiries;
     if (s_->silent) return HidStatus::Done;
     std::vector<uint8_t> answer(static_cast<size_t>(s_->info.inputLength), 0);
-    answer[1] = port;
+    answer[1] = static_cast<uint8_t>(s_->wrongPort ? port + 4 : port);
     answer[2] = kNothing;
     if (value == kEventInquiry && !s_->codes.empty()) {
       answer[2] = static_cast<uint8_t>(s_->codes.front());
       s_->codes.pop_front();
     }
+    // A slow box: its answer comes after the wait of this inquiry is over.
+    if (s_->lateAnswers > 0) {
+      --s_->lateAnswers;
+      late_.push_back(answer);
+      return HidStatus::Done;
+    }
+    for (auto& a : late_) s_->input.push_back(a);
+    late_.clear();
     s_->input.push_back(answer);
     return HidStatus::Done;
   }
@@ -41,6 +56,9 @@ class SimHidDevice : public HidDevice {
       return HidStatus::Done;
     }
     if (clock_ && waitMs > 0) clock_->AdvanceMs(waitMs);
+    // What came late is there once the wait is over.
+    for (auto& a : late_) s_->input.push_back(a);
+    late_.clear();
     return HidStatus::Pending;
   }
 
@@ -55,6 +73,7 @@ class SimHidDevice : public HidDevice {
   std::shared_ptr<SimHidState> s_;
   FakeClock* clock_;
   std::string error_;
+  std::deque<std::vector<uint8_t>> late_;
 };
 
 }  // namespace

@@ -21,6 +21,12 @@ struct SimHidState {
   bool present = true;  // false: unplugged
   bool denied = false;  // opening fails for want of permission
   bool silent = false;  // the box takes inquiries but never answers
+  // The box takes no reports at all: a write never completes (as usbhid
+  // keeps it for seconds); a write meanwhile finds the first still going.
+  bool wedged = false;
+  bool writing = false;  // a write is held by the wedged box
+  int lateAnswers = 0;   // answers that come one inquiry late (a slow box)
+  bool wrongPort = false;  // answers name another port than the one asked
   std::deque<int> codes;                     // what the box reports, one per event inquiry
   std::deque<std::vector<uint8_t>> input;    // reports waiting to be read
   std::vector<std::pair<int, int>> written;  // (value, port) of each report that was no inquiry

@@ -15,8 +15,6 @@ extern "C" {
 namespace kavon::platform {
 namespace {
 
-constexpr DWORD kWriteWaitMs = 1000;
-
 bool IsGone(DWORD error) {
   return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_GEN_FAILURE || error == ERROR_INVALID_HANDLE ||
          error == ERROR_BAD_COMMAND || error == ERROR_FILE_NOT_FOUND;
@@ -38,17 +36,18 @@ class WinHidDevice : public HidDevice {
     CloseHandle(file_);
   }
 
-  HidStatus Write(const std::vector<uint8_t>& report) override {
+  HidStatus Write(const std::vector<uint8_t>& report, int waitMs) override {
     ResetEvent(writeOl_.hEvent);
     DWORD n = 0;
     if (!WriteFile(file_, report.data(), static_cast<DWORD>(report.size()), &n, &writeOl_)) {
       const DWORD error = GetLastError();
       if (error != ERROR_IO_PENDING) return Fail(error);
-      if (WaitForSingleObject(writeOl_.hEvent, kWriteWaitMs) != WAIT_OBJECT_0) {
+      if (WaitForSingleObject(writeOl_.hEvent, static_cast<DWORD>(waitMs < 0 ? 0 : waitMs)) != WAIT_OBJECT_0) {
+        // An overlapped write can be taken back: nothing goes on behind.
         CancelIoEx(file_, &writeOl_);
         GetOverlappedResult(file_, &writeOl_, &n, TRUE);
         error_ = "write timed out";
-        return HidStatus::Failed;
+        return HidStatus::Pending;
       }
       if (!GetOverlappedResult(file_, &writeOl_, &n, FALSE)) return Fail(GetLastError());
     }
