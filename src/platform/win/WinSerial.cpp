@@ -127,7 +127,7 @@ std::vector<SerialDevice> WinSerialSystem::List() {
     }
     if (type != REG_SZ) continue;
     const std::string port = Utf8(std::wstring(data, wcsnlen(data, dataLen / sizeof(wchar_t))));
-    out.push_back({port, port + " (" + Utf8(name) + ")"});
+    out.push_back({port, port + " (" + Utf8(name) + ")", ""});
   }
   RegCloseKey(key);
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return PortNumber(a.path) < PortNumber(b.path); });
