@@ -45,7 +45,45 @@ std::optional<int> DayStart(const std::string& text) {
 
 bool Valid(int index, size_t size) { return index >= 0 && static_cast<size_t>(index) < size; }
 
+// The text field of a key, or nullptr.
+std::string* FieldText(ConfValues& v, const std::string& key) {
+  if (StartsWith(key, "RecLevelDB_")) {
+    const auto n = ParseInteger(key.substr(11), 1, kMaxChannels);
+    return n ? &v.channels[static_cast<size_t>(*n - 1)].level : nullptr;
+  }
+  const std::pair<const char*, std::string ConfValues::*> fields[] = {
+      {"SizeRate", &ConfValues::sizeRate},       {"NumRec", &ConfValues::numDev},
+      {"DeleteDate", &ConfValues::deleteDate},   {"MuonInLevel", &ConfValues::muonInLevel},
+      {"MuonOutLevel", &ConfValues::muonOutLevel}, {"MuonMS", &ConfValues::muonMS},
+      {"HourAdjust", &ConfValues::hourAdjust},   {"AMinute", &ConfValues::minute},
+      {"ASecond", &ConfValues::second},          {"NoAdjustSec", &ConfValues::noAdjustSec}};
+  for (const auto& [name, member] : fields) {
+    if (key == name) return &(v.*member);
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+std::string FrmConf::InUse(const std::string& key) const {
+  const Settings& s = app_.settings();
+  if (key == "MuonInLevel") return std::to_string(s.MuonInLevel);
+  if (key == "MuonOutLevel") return std::to_string(s.MuonOutLevel);
+  if (key == "HourAdjust") return MsToTimeText(int64_t{s.HourAdjust} * 1000, 2);
+  if (key == "NumRec") return std::to_string(s.NumRec + 1);
+  if (StartsWith(key, "RecLevelDB_")) {
+    const auto n = ParseInteger(key.substr(11), 1, kMaxChannels);
+    return n && *n - 1 <= s.NumRec ? FormatFixed(s.RecLevelDB[static_cast<size_t>(*n - 1)], 2) : "0.00";
+  }
+  const Settings defaults;
+  if (key == "SizeRate") return FormatFixed(defaults.SizeRate, 2);
+  if (key == "DeleteDate") return std::to_string(defaults.DeleteDate);
+  if (key == "MuonMS") return std::to_string(s.MuonMS >= 1 && s.MuonMS <= kMaxMuonMS ? s.MuonMS : defaults.MuonMS);
+  if (key == "AMinute") return std::to_string(defaults.AMinute);
+  if (key == "ASecond") return std::to_string(defaults.ASecond);
+  if (key == "NoAdjustSec") return std::to_string(defaults.NoAdjustSec);
+  return {};
+}
 
 std::string FrmConf::FormatTimeTyping(const std::string& typed) {
   if (typed.size() != 6 || !IsDigits(typed)) return typed;
@@ -130,6 +168,16 @@ ConfValues FrmConf::Load() {
   }
   const int hid = ReadIntSetting(store, "USBHIDID", 0);
   v.hid = Valid(hid, kPinItems) ? hid : 0;
+  // A stored value the dialog would refuse is shown as the value kavon
+  // uses (startup replaced it the same way and logged it), so that a field
+  // nobody touched never blocks OK.
+  for (const Refusal& r : Check(v)) {
+    std::string* field = FieldText(v, r.field);
+    if (!field) continue;
+    const std::string stored = *field;
+    *field = InUse(r.field);
+    v.notes.push_back(r.field + "=" + stored + " → " + *field);
+  }
   return v;
 }
 

@@ -43,6 +43,9 @@ struct ConfValues {
   int useBCD = 0;
   std::array<int, 2> adjustPin{};  // list index: 0 "NA", 1 ... 8
   int hid = 0;                     // list index: 0 "NA", 1 ... 8
+  // Stored values out of the dialog's range, each shown as the value kavon
+  // uses instead: "MuonInLevel=97 → -50".
+  std::vector<std::string> notes;
 };
 
 // A field the dialog will not store, and why, for the user.
@@ -67,6 +70,9 @@ class FrmConf {
   static std::string FormatTimeTyping(const std::string& typed);
 
  private:
+  // The value kavon uses for a field (the default where nothing is in use).
+  std::string InUse(const std::string& key) const;
+
   FrmMain& app_;
   platform::SerialSystem* serial_;
 };

@@ -43,7 +43,11 @@ class C_VU {
   // tpp: twips per screen pixel (15 at 96 dpi).
   explicit C_VU(int tpp = 15) : tpp_(tpp) {}
 
-  void PictureBox(VuSurface* surface) { picture_ = surface; }
+  // A new surface has a font of its own: the next text selects its size.
+  void PictureBox(VuSurface* surface) {
+    picture_ = surface;
+    currentFontSize_ = 0;
+  }
   void ClosePictureBox() { picture_ = nullptr; }
   void SetFontSize(int k, double size);
   void CurrentFontSize(double size) { currentFontSize_ = size; }

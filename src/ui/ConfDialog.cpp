@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "ui/MainWindow.h"
@@ -44,7 +46,27 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
       lang_(Lang::ModeFor(Lang::EnvironmentLocale(), app.settings().LangMode)) {
   setWindowTitle(Q(lang_.Text("設定", "Settings")));
   setModal(false);
-  auto* top = new QVBoxLayout(this);
+  // The groups scroll inside the window when the screen is too small for
+  // them; OK and キャンセル stay in view below them.
+  auto* outer = new QVBoxLayout(this);
+  if (!loaded_.notes.empty()) {
+    QStringList lines;
+    for (const auto& n : loaded_.notes) lines << Q(n);
+    auto* notes = new QLabel(Q(lang_.Text("kavon.ini の範囲外の値の代わりに、使っている値を表示しています: ",
+                                          "Values out of range in kavon.ini; shown is the value kavon uses: ")) +
+                                 lines.join(", "),
+                             this);
+    notes->setWordWrap(true);
+    notes->setStyleSheet("color: #b71c1c;");
+    notes_ = notes;
+    outer->addWidget(notes);
+  }
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* content = new QWidget(scroll);
+  auto* top = new QVBoxLayout(content);
+  top->setContentsMargins(0, 0, 0, 0);
   const QString nextStart = Q(lang_.Text("（次回起動から）", "(from the next start)"));
 
   auto* general = new QGroupBox(QStringLiteral("一般"), this);
@@ -135,15 +157,18 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
   hid_ = List(pinItems, loaded_.hid);
   c->addWidget(hid_, 4, 1);
   top->addWidget(cal);
+  top->addStretch(1);
+  scroll->setWidget(content);
+  outer->addWidget(scroll, 1);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  auto* cancel = new QPushButton(Q(lang_.Text("キャンセル", "Cancel")), this);
+  auto* ok = ok_ = new QPushButton(QStringLiteral("OK"), this);
+  auto* cancel = cancel_ = new QPushButton(Q(lang_.Text("キャンセル", "Cancel")), this);
   ok->setDefault(true);
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
-  top->addLayout(buttons);
+  outer->addLayout(buttons);
   connect(ok, &QPushButton::clicked, this, [this] {
     app_.log().WriteLog("設定画面 OKCancelButtons Click 1");
     Accept();
@@ -153,6 +178,16 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
     close();
   });
   ApplyBcdRule();
+  // As large as the groups need, as far as the screen allows.
+  const QMargins m = outer->contentsMargins();
+  resize(content->sizeHint() + QSize(m.left() + m.right() + scroll->verticalScrollBar()->sizeHint().width(),
+                                     m.top() + m.bottom() + outer->spacing() * 2 + ok->sizeHint().height() +
+                                         (notes_ ? notes_->sizeHint().height() + outer->spacing() : 0)));
+}
+
+void ConfDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FitToScreen(this);
 }
 
 QLineEdit* ConfDialog::Line(const QString& key, const std::string& text) {

@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -45,6 +46,13 @@ class ConfDialog : public QDialog {
   QComboBox* BaudList() const { return baud_; }
   QComboBox* PinList(int i) const { return pins_[static_cast<size_t>(i)]; }
   QCheckBox* BcdBox() const { return bcd_; }
+  // The note on stored values that were out of range, or nullptr.
+  QLabel* Notes() const { return notes_; }
+  QPushButton* OkButton() const { return ok_; }
+  QPushButton* CancelButton() const { return cancel_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private:
   QLineEdit* Line(const QString& key, const std::string& text);
@@ -66,6 +74,9 @@ class ConfDialog : public QDialog {
   QCheckBox* bcd_ = nullptr;
   std::array<QComboBox*, 2> pins_{};
   QComboBox* hid_ = nullptr;
+  QLabel* notes_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
 };
 
 }  // namespace kavon::ui

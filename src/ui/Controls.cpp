@@ -18,11 +18,12 @@ const QColor kLitText(0x7c, 0xff, 0x8c);
 const QColor kWarnBack(0x5a, 0x14, 0x14);
 const QColor kWarnText(0xff, 0xb0, 0xa0);
 
+// A focus frame that stands out on the dark rows: solid, two pixels, amber.
 void DrawFocus(QWidget* w, QPainter& p) {
   if (!w->hasFocus()) return;
-  p.setPen(QPen(QColor(0x9c, 0xc4, 0xff), 1, Qt::DotLine));
+  p.setPen(QPen(QColor(0xff, 0xc1, 0x07), 2));
   p.setBrush(Qt::NoBrush);
-  p.drawRect(w->rect().adjusted(2, 2, -3, -3));
+  p.drawRect(QRectF(w->rect()).adjusted(1.5, 1.5, -1.5, -1.5));
 }
 
 }  // namespace

@@ -67,6 +67,9 @@ class UC_TextPicture : public QWidget {
   void SetWarning(const QString& reason);
   void SetAlignment(Qt::Alignment a) { alignment_ = a; }
   QSize sizeHint() const override;
+  // Never smaller than its lines: a small window scrolls instead of
+  // cutting the clock's date and time into each other.
+  QSize minimumSizeHint() const override { return sizeHint(); }
 
  signals:
   void Clicked();

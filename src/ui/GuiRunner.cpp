@@ -1,10 +1,16 @@
 #include "ui/GuiRunner.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryFile>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
+#include "schedule/DateTime.h"
+#include "ui/ConfDialog.h"
+#include "ui/FrmGetDate.h"
 #include "ui/MainWindow.h"
 #include "ui/TimerWindow.h"
 #include "ui/UiHelpers.h"
@@ -15,11 +21,31 @@ namespace {
 constexpr int kScreenshotDelayMs = 2000;
 constexpr const char* kDesktopId = "net.tarvelin.kavon";
 
-std::string TimerShotPath(const std::string& path) {
+// "shot.png" with a window's name: "shot-timer.png".
+QString ShotPath(const std::string& path, const char* window) {
   const auto dot = path.rfind('.');
   const auto slash = path.find_last_of("/\\");
   const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  return hasExtension ? path.substr(0, dot) + "-timer" + path.substr(dot) : path + "-timer";
+  const std::string named = hasExtension ? path.substr(0, dot) + "-" + window + path.substr(dot) : path + "-" + window;
+  return QString::fromStdString(named);
+}
+
+// The screen a picture without a display is taken on: KAVON_SCREEN
+// ("1366x768") or a desktop's 1920 × 1200.
+QByteArray ScreenConfig() {
+  int width = 1920, height = 1200;
+  if (const char* size = std::getenv("KAVON_SCREEN")) std::sscanf(size, "%dx%d", &width, &height);
+  return QByteArray(R"({"windowFrameMargins": true, "screens": [{"name": "picture", "x": 0, "y": 0, "width": )") +
+         QByteArray::number(width) + R"(, "height": )" + QByteArray::number(height) +
+         R"(, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+}
+
+// Saves a picture of w; false (said on stderr) when it cannot.
+bool Save(QWidget* w, const QString& path) {
+  QApplication::processEvents();
+  if (w->grab().save(path, "PNG")) return true;
+  std::cerr << "kavon: cannot save the screenshot " << path.toStdString() << "\n";
+  return false;
 }
 
 bool HasDisplay() {
@@ -32,7 +58,9 @@ bool HasDisplay() {
 // The offscreen platform that a picture without a display runs on says
 // things no user can act on: those two are left out.
 void QuietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-  if (text.contains("propagateSizeHints") || text.contains("XDG_RUNTIME_DIR not set")) return;
+  if (text.contains("propagateSizeHints") || text.contains("support raise()") || text.contains("XDG_RUNTIME_DIR not set")) {
+    return;
+  }
   std::cerr << qFormatLogMessage(type, context, text).toStdString() << "\n";
 }
 
@@ -47,8 +75,17 @@ bool HasWindow(bool screenshot) {
 }
 
 int RunGui(int& argc, char** argv, FrmMain& app, const GuiOptions& options) {
+  // Without a display the picture is taken on a screen of the platform's
+  // own, as large as a desktop's, so that the windows keep their sizes.
+  QTemporaryFile screens(QDir::tempPath() + "/kavon-screen-XXXXXX.json");
   if (!options.screenshot.empty() && !HasWindow(false)) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QByteArray platform = "offscreen";
+    if (screens.open()) {
+      screens.write(ScreenConfig());
+      screens.flush();
+      platform += ":configfile=" + screens.fileName().toUtf8();
+    }
+    qputenv("QT_QPA_PLATFORM", platform);
     qInstallMessageHandler(QuietOffscreen);
   }
   QApplication qt(argc, argv);
@@ -68,18 +105,24 @@ int RunGui(int& argc, char** argv, FrmMain& app, const GuiOptions& options) {
   int rc = 0;
   if (!options.screenshot.empty()) {
     QTimer::singleShot(kScreenshotDelayMs, &window, [&] {
-      if (!window.grab().save(QString::fromStdString(options.screenshot), "PNG")) {
-        std::cerr << "kavon: cannot save the screenshot " << options.screenshot << "\n";
-        rc = 1;
-      }
-      // An open timer editor is pictured beside: name-timer.png.
-      if (window.Timers()->isVisible()) {
-        const std::string path = TimerShotPath(options.screenshot);
-        if (!window.Timers()->grab().save(QString::fromStdString(path), "PNG")) {
-          std::cerr << "kavon: cannot save the screenshot " << path << "\n";
-          rc = 1;
-        }
-      }
+      // The main window, then each of the others as the user opens them,
+      // beside it: name-timer.png, name-settings.png, name-date.png.
+      bool saved = Save(&window, QString::fromStdString(options.screenshot));
+      TimerWindow* timers = window.Timers();
+      const int shown = app.state().timerWindowShown;
+      if (!timers->isVisible()) timers->ShowWindow();
+      saved &= Save(timers, ShotPath(options.screenshot, "timer"));
+      app.state().timerWindowShown = shown;  // a picture is no reason to open it next time
+      ConfDialog* conf = window.OpenSettings();
+      saved &= Save(conf, ShotPath(options.screenshot, "settings"));
+      conf->close();
+      const auto parsed = ParseDateTimeText(NowText(app.state().clock, app.settings().HourAdjust, 0, 0, 1));
+      const Date today = parsed ? parsed->date : Date{};
+      FrmGetDate date(today, today, app.settings().SizeRate, &window);
+      date.show();
+      saved &= Save(&date, ShotPath(options.screenshot, "date"));
+      date.close();
+      if (!saved) rc = 1;
       window.CloseWithoutAsking();
     });
   }

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStorageInfo>
 #include <cmath>
@@ -50,14 +51,21 @@ MainWindow::MainWindow(FrmMain& app, QWidget* parent)
   setFont(MakeFont(UiFace(app.settings().AltFont), 9 * scale_, false, tpp_));
   timers_ = new TimerWindow(app, this);
   BuildMenus();
-  auto* central = new QWidget(this);
+  // The rows scroll when the screen is smaller than they need (a high
+  // scale on a small screen); otherwise the window fits them.
+  auto* scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  auto* central = content_ = new QWidget(scroll);
   central->setAutoFillBackground(true);
   QPalette pal = central->palette();
   pal.setColor(QPalette::Window, QColor(0x26, 0x28, 0x2c));
   pal.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
   central->setPalette(pal);
+  scroll->setPalette(pal);
   BuildRows(central);
-  setCentralWidget(central);
+  scroll->setWidget(central);
+  setCentralWidget(scroll);
   status_ = new QLabel(this);
   status_->setTextFormat(Qt::RichText);
   statusBar()->addWidget(status_, 1);
@@ -83,6 +91,9 @@ void MainWindow::BuildRows(QWidget* central) {
   clock_ = new UC_TextPicture(central);
   clock_->setFont(MakeFont(UiFace(app_.settings().AltFont), 11 * scale_, true, tpp_));
   clock_->SetLit(true);
+  clock_->SetLines({"0000/00/00", "00:00:00"});  // its size from the start
+  // The header keeps its height; extra height goes to the rows.
+  clock_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   timerOn_ = new UC_TextPicture(central);
   timerOn_->setFont(MakeFont(UiFace(app_.settings().AltFont), 11 * scale_, true, tpp_));
   timerOn_->SetLines({"Timer"});
@@ -100,22 +111,27 @@ void MainWindow::BuildRows(QWidget* central) {
   const QFont timeFont = MakeFont("Impact", 28 * scale_, false, tpp_);
   for (int ch = 0; ch <= app_.settings().NumRec; ++ch) {
     Row row;
-    auto* number = new QLabel(QString::number(ch + 1), central);
+    auto* number = row.number = new QLabel(QString::number(ch + 1), central);
     number->setAlignment(Qt::AlignCenter);
+    number->setAutoFillBackground(true);
     row.buttons = new UC_Buttons({Q(lang_.Text("● 録音", "● Rec")), Q(lang_.Text("■ 停止", "■ Stop"))},
                                  {kRecordActive, kStopActive}, central);
+    row.buttons->Button(0)->setToolTip(Q(lang_.Text("録音を始める（右クリック: 次の手動録音のファイルを選ぶ）",
+                                                    "start recording (right click: choose the file of the next manual recording)")));
+    row.buttons->Button(1)->setToolTip(Q(lang_.Text("録音を止める", "stop recording")));
     row.time = new UC_TextPicture(central);
     row.time->setFont(timeFont);
     row.time->setMinimumWidth(QFontMetrics(timeFont).horizontalAdvance("00:00'00.0") + 12);
     row.meter = new MeterWidget(scale_, font(), central);
     row.meter->setMinimumHeight(row.meter->sizeHint().height());
+    row.meter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     row.muonStart = new UC_Check(Q("開始"), central);
     row.muonStop = new UC_Check(Q("停止"), central);
     row.muonStart->setToolTip(Q(lang_.Text("音が来てから書き始める", "start writing on sound")));
     row.muonStop->setToolTip(Q(lang_.Text("無音が続いたら止める", "stop after silence")));
     const int r = ch + 1;
     grid->addWidget(number, r, 0);
-    grid->addWidget(row.buttons, r, 1);
+    grid->addWidget(row.buttons, r, 1, Qt::AlignVCenter);
     grid->addWidget(row.time, r, 2);
     grid->addWidget(row.meter, r, 3);
     grid->addWidget(row.muonStart, r, 4);
@@ -129,9 +145,16 @@ void MainWindow::BuildRows(QWidget* central) {
     connect(row.muonStart, &QAbstractButton::clicked, this,
             [this, ch](bool on) { app_.SetMuonStart(ch, on ? 1 : 0); });
     connect(row.muonStop, &QAbstractButton::clicked, this, [this, ch](bool on) { app_.SetMuonStop(ch, on ? 1 : 0); });
+    grid->setRowStretch(r, 1);
     rows_.push_back(row);
   }
   grid->setColumnStretch(3, 1);
+}
+
+QSize MainWindow::sizeHint() const {
+  const QSize rows = content_ ? content_->sizeHint() : QSize();
+  const int bars = menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
+  return {std::max(rows.width(), menuBar()->sizeHint().width()), rows.height() + bars};
 }
 
 ConfDialog* MainWindow::OpenSettings() {
@@ -172,13 +195,19 @@ void MainWindow::Refresh() {
     Row& row = rows_[ch];
     const ChannelView& v = s.view[ch];
     row.buttons->SetActive(0, v.recordActive);
-    row.time->SetLines({Q(v.timeText)});
+    const ChannelCapture& c = s.capture.Channel(static_cast<int>(ch));
+    // A channel that failed (its start, its device, its disk) shows it on
+    // the whole row until its next start: no recorded time that could be
+    // taken for a recording, the reason where the meter was.
+    const bool failed = c.IsOpen != 1 && !v.error.empty();
+    row.time->SetLines({failed ? QStringLiteral("--'--.-") : Q(v.timeText)});
     row.time->SetLit(v.timeLit);
     const QString problem = Q(v.error.empty() ? v.warning : v.error);
     row.time->SetWarning(problem);
+    row.meter->SetMessage(failed ? problem : QString());
+    row.number->setStyleSheet(problem.isEmpty() ? QString() : QStringLiteral("background: #b71c1c; color: white;"));
     // Without trouble the time field names the file being written (after
     // a restart, the resumed part).
-    const ChannelCapture& c = s.capture.Channel(static_cast<int>(ch));
     if (problem.isEmpty()) row.time->setToolTip(c.IsOpen == 1 ? Q(c.RecFileName) : QString());
     if (v.meterResets != row.meterResets) {
       row.meterResets = v.meterResets;
@@ -242,11 +271,16 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
   }
   tickTimer_.stop();
+  // Whether the editor is open is kept as it was before closing began.
+  timers_->OwnerClosing();
   event->accept();
 }
 
 void MainWindow::RestorePlacement() {
-  placement_.Restore(this, false);
+  // The size too: extra height and width go to the rows and meters, so a
+  // size the user chose is kept (within the screen).
+  placement_.Restore(this, true);
+  FitToScreen(this);
   timers_->RestoreLayout();
   if (app_.state().timerWindowShown != 0) timers_->ShowWindow();
 }

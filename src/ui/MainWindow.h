@@ -34,9 +34,9 @@ class MainWindow : public QMainWindow {
   void Refresh();
   // Closes with no question (SIGTERM, the session ending, --screenshot).
   void CloseWithoutAsking();
-  // Window placement from and to the settings (position and state; the
-  // size follows from the rows), the timer editor's with it. Restoring
-  // shows the editor when it was open at the last exit.
+  // Window placement from and to the settings (position, size and state,
+  // kept within the screen), the timer editor's with it. Restoring shows
+  // the editor when it was open at the last exit.
   void RestorePlacement();
   void SavePlacement();
 
@@ -49,6 +49,9 @@ class MainWindow : public QMainWindow {
   UC_TextPicture* TextClock() const { return clock_; }
   UC_TextPicture* TextTimerOn() const { return timerOn_; }
   QLabel* StatusText() const { return status_; }
+  QLabel* RowNumber(int ch) const { return rows_.at(static_cast<size_t>(ch)).number; }
+  // As large as the rows need (the screen may allow less: see FitToScreen).
+  QSize sizeHint() const override;
   // The settings window, opened from the menu (modeless, one at a time).
   class ConfDialog* OpenSettings();
   // The timer list editor, loaded with this window and shown from the menu.
@@ -59,6 +62,7 @@ class MainWindow : public QMainWindow {
 
  private:
   struct Row {
+    QLabel* number = nullptr;
     UC_Buttons* buttons = nullptr;
     UC_TextPicture* time = nullptr;
     MeterWidget* meter = nullptr;
@@ -78,6 +82,7 @@ class MainWindow : public QMainWindow {
   int tpp_;
   double scale_;
   std::vector<Row> rows_;
+  QWidget* content_ = nullptr;  // the header and the rows, inside a scroll area
   UC_TextPicture* clock_ = nullptr;
   UC_TextPicture* timerOn_ = nullptr;
   QLabel* status_ = nullptr;

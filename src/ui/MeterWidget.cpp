@@ -13,6 +13,8 @@ const QColor kMeterBack(0x10, 0x12, 0x14);
 const QColor kMeterFore(0xa8, 0xac, 0xb4);
 // The design height of a meter, in twips.
 constexpr double kDesignHeight = 750;
+// Between a value text and the meter's right edge, in twips.
+constexpr double kValueTextMargin = 120;
 
 QColor ToQColor(VuColor c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 VuColor FromQColor(const QColor& c) { return MakeVuColor(c.red(), c.green(), c.blue()); }
@@ -76,7 +78,7 @@ MeterWidget::MeterWidget(double scale, QFont font, QWidget* parent)
 
 QSize MeterWidget::sizeHint() const {
   const int h = static_cast<int>(std::lround(kDesignHeight * scale_ / TwipsPerPixel(this)));
-  return {static_cast<int>(420 * scale_), h};
+  return {static_cast<int>(560 * scale_), h};
 }
 
 QImage MeterWidget::NewImage() const {
@@ -92,16 +94,29 @@ void MeterWidget::Configure() {
   const double heightTwips = height() * tpp_;
   const double r = std::max(0.2, (heightTwips - 4.0 * tpp_) / (kDesignHeight - 4.0 * tpp_));
   vu_ = std::make_unique<C_VU>(tpp_);
-  vu_->BarWidth(std::max(1, static_cast<int>(std::lround(6 * r))));
-  vu_->BarMargin(60 * r);
+  const int barWidth = std::max(1, static_cast<int>(std::lround(6 * r)));
+  vu_->BarWidth(barWidth);
   vu_->TopMargin(90 * r);
   vu_->NumValue(1);
   vu_->UseBG(1);
-  vu_->SetMargin(390 * scale_, 690 * scale_, 45 * scale_, -1);
   vu_->Max(0);
   vu_->Min(-60);
   vu_->RedPoint(-20);
-  for (int k = 0; k < 3; ++k) vu_->SetFontSize(k, 8 * scale_);
+  // The value texts right of the bars never touch each other nor the 0 dB
+  // tick: the bars stand at least the height of their digits and two
+  // pixels apart, and the right margin holds the widest text.
+  const double points = 8 * scale_;
+  QFont probe = font_;
+  probe.setPixelSize(std::max(1, static_cast<int>(std::lround(points * 20 / tpp_))));
+  const double digits = QFontMetricsF(probe).tightBoundingRect("-60.0").height() * tpp_;
+  const double barMargin = std::max(60 * r, digits + 2.0 * tpp_ - (2.0 * barWidth - 1) * tpp_);
+  valuePoints_ = points;
+  vu_->BarMargin(barMargin);
+  const double textWidth = QFontMetricsF(probe).horizontalAdvance("-00.0") * tpp_;
+  vu_->SetMargin(390 * scale_, std::max(690 * scale_, textWidth + kValueTextMargin + 4.0 * tpp_), 45 * scale_,
+                 kValueTextMargin);
+  vu_->SetFontSize(0, points);
+  for (int k = 1; k < 3; ++k) vu_->SetFontSize(k, 8 * scale_);
   background_ = NewImage();
   {
     QtVuSurface surface(background_, tpp_, font_, kMeterBack, kMeterFore);
@@ -113,6 +128,31 @@ void MeterWidget::Configure() {
   }
   image_ = background_;
   DrawLevels(last_[0], last_[1], last_[2], last_[3]);
+}
+
+std::array<QRectF, 2> MeterWidget::ValueTextRects() const {
+  std::array<QRectF, 2> rects{};
+  if (!vu_) return rects;
+  QFont f = font_;
+  f.setPixelSize(std::max(1, static_cast<int>(std::lround(valuePoints_ * 20 / tpp_))));
+  const QFontMetricsF fm(f);
+  // The digits' own box within the line C_VU prints them on.
+  const QRectF glyphs = fm.tightBoundingRect("-60.0");
+  for (int i = 0; i < 2; ++i) {
+    const double w = fm.horizontalAdvance("-60.0");
+    const double line = vu_->Y(i) / tpp_ - std::round(fm.height() * tpp_ / 2) / tpp_;
+    rects[static_cast<size_t>(i)] =
+        QRectF(width() - w - kValueTextMargin / tpp_, line + fm.ascent() + glyphs.top(), w, glyphs.height());
+  }
+  return rects;
+}
+
+double MeterWidget::ZeroTickX() const { return vu_ ? (vu_->BarXStart() + vu_->GraphWidth()) / tpp_ : 0; }
+
+void MeterWidget::SetMessage(const QString& text) {
+  if (message_ == text) return;
+  message_ = text;
+  update();
 }
 
 void MeterWidget::DrawLevels(double meanL, double peakL, double meanR, double peakR) {
@@ -145,9 +185,15 @@ void MeterWidget::Reset() {
 void MeterWidget::Render(QPainter& painter) const {
   if (image_.isNull()) {
     painter.fillRect(rect(), kMeterBack);
-    return;
+  } else {
+    painter.drawImage(QPoint(0, 0), image_);
   }
-  painter.drawImage(QPoint(0, 0), image_);
+  if (message_.isEmpty()) return;
+  painter.fillRect(rect(), QColor(0x5a, 0x14, 0x14));
+  painter.setPen(QColor(0xff, 0xd0, 0xc8));
+  painter.setFont(font_);
+  painter.drawText(rect().adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap,
+                   QFontMetrics(font_).elidedText(message_, Qt::ElideMiddle, std::max(1, width() - 16) * 2));
 }
 
 void MeterWidget::paintEvent(QPaintEvent*) {

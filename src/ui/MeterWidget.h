@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QImage>
 #include <QWidget>
+#include <array>
 #include <memory>
 
 #include "audio/C_VU.h"
@@ -48,8 +49,15 @@ class MeterWidget : public QWidget {
   // Puts both bars back to rest (no fall-back from the last levels) and
   // shows the empty state.
   void Reset();
+  // A text shown across the meter instead of the levels (why the channel
+  // failed); empty: none.
+  void SetMessage(const QString& text);
   // Renders into a painter (the screen, a screenshot, a test).
   void Render(QPainter& painter) const;
+  // Where the value texts of the two bars and the 0 dB tick stand, in
+  // pixels, for tests: they must never overlap.
+  std::array<QRectF, 2> ValueTextRects() const;
+  double ZeroTickX() const;
   QSize sizeHint() const override;
   const C_VU& Vu() const { return *vu_; }
 
@@ -68,6 +76,8 @@ class MeterWidget : public QWidget {
   QImage background_;  // scale and labels
   QImage image_;       // background plus the bars
   double last_[4] = {-60, -110, -60, -110};
+  QString message_;
+  double valuePoints_ = 8;  // the value texts' size, as it fits the meter
 };
 
 // "00.0" of a level: -5.24 gives "-05.2".

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -14,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "common/Text.h"
+#include "ui/FlowLayout.h"
 #include "ui/FrmGetDate.h"
 #include "ui/UiHelpers.h"
 
@@ -71,9 +73,12 @@ TimerWindow::TimerWindow(FrmMain& app, QWidget* parent)
   list_->setMinimumSize(600 / tpp_, 450 / tpp_);
   layout->addWidget(list_, 1);
   connect(list_, &UC_ListView::RowClicked, this, &TimerWindow::LoadSelected);
+  connect(list_, &QTreeWidget::itemSelectionChanged, this, &TimerWindow::ShowDefaultButton);
   connect(list_, &UC_ListView::CellEdited, this, &TimerWindow::EditCell);
   connect(list_, &UC_ListView::RowDropped, this, &TimerWindow::MoveRow);
-  resize(sizeHint().expandedTo(QSize(kColumns * kDefaultColumnTwips / tpp_ + 40, 420)));
+  // As wide as the grid's columns; the fields above wrap to fit.
+  resize(QSize(kColumns * kDefaultColumnTwips / tpp_ + 40, 420).expandedTo(minimumSizeHint()));
+  ShowDefaultButton();
   ApplyDateRule();
   ShowTimerList();
 }
@@ -91,68 +96,104 @@ QLineEdit* TimerWindow::Field(const QString& label, int widthChars, QWidget* par
   edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(widthChars, '0')) + 12);
   row->addWidget(edit);
   connect(edit, &QLineEdit::textEdited, this, [this] { dirty_ = true; });
+  // Enter adds the entry, or overwrites the one selected (the default button).
+  connect(edit, &QLineEdit::returnPressed, this, [this] { ButtonClick(list_->SelectedRow() >= 0 ? 1 : 0); });
   return edit;
 }
 
+namespace {
+
+// A group of controls that wraps as one: a label with its field, the
+// weekdays, the buttons.
+QHBoxLayout* Group(QWidget* tools, FlowLayout* flow) {
+  auto* box = new QWidget(tools);
+  auto* row = new QHBoxLayout(box);
+  row->setContentsMargins(0, 0, 0, 0);
+  flow->addWidget(box);
+  return row;
+}
+
+}  // namespace
+
 void TimerWindow::BuildTools(QWidget* tools) {
-  auto* rows = new QVBoxLayout(tools);
-  rows->setContentsMargins(0, 0, 0, static_cast<int>(8 * app_.settings().SizeRate));
-  auto* first = new QHBoxLayout;
-  first->addWidget(new QLabel(QStringLiteral("Ch"), tools));
+  // The fields and buttons wrap onto further lines when the window is
+  // narrower than they are (a small screen, a large scale).
+  auto* flow = new FlowLayout(tools, static_cast<int>(12 * app_.settings().SizeRate));
+  flow->setContentsMargins(0, 0, 0, static_cast<int>(8 * app_.settings().SizeRate));
+  QHBoxLayout* ch = Group(tools, flow);
+  ch->addWidget(new QLabel(QStringLiteral("Ch"), tools));
   comboCh_ = new QComboBox(tools);
-  for (int ch = 0; ch <= app_.settings().NumRec; ++ch) comboCh_->addItem(QString::number(ch + 1));
+  for (int n = 0; n <= app_.settings().NumRec; ++n) comboCh_->addItem(QString::number(n + 1));
   comboCh_->setCurrentIndex(0);
+  // The platform's combo box draws no focus of its own on every style.
+  comboCh_->setStyleSheet(QStringLiteral("QComboBox:focus { border: 2px solid #ffc107; }"));
   connect(comboCh_, &QComboBox::activated, this, [this] { dirty_ = true; });
-  first->addWidget(comboCh_);
-  textTime_ = Field(QStringLiteral("開始時刻"), 8, tools, first);
-  textLength_ = Field(QStringLiteral("録音時間"), 8, tools, first);
-  textRef_ = Field(QStringLiteral("備考"), 12, tools, first);
-  textFileTitle_ = Field(QStringLiteral("ファイル名"), 14, tools, first);
+  ch->addWidget(comboCh_);
+  textTime_ = Field(QStringLiteral("開始時刻"), 8, tools, Group(tools, flow));
+  textLength_ = Field(QStringLiteral("録音時間"), 8, tools, Group(tools, flow));
+  textRef_ = Field(QStringLiteral("備考"), 12, tools, Group(tools, flow));
+  textFileTitle_ = Field(QStringLiteral("ファイル名"), 14, tools, Group(tools, flow));
   for (QLineEdit* edit : {textTime_, textLength_}) {
     connect(edit, &QLineEdit::textChanged, this, [edit](const QString& text) {
       const QString ruled = Q(SixDigitRule(S(text)));
       if (ruled != text) edit->setText(ruled);
     });
   }
-  auto* second = new QHBoxLayout;
+  QHBoxLayout* date = Group(tools, flow);
   checkDate_ = new QCheckBox(QStringLiteral("日付"), tools);
   connect(checkDate_, &QCheckBox::clicked, this, [this] {
     dirty_ = true;
     ApplyDateRule();
   });
-  second->addWidget(checkDate_);
+  date->addWidget(checkDate_);
   textDate_ = new QLineEdit(tools);
   textDate_->setPlaceholderText(QStringLiteral("yyyy/mm/dd"));
   textDate_->setMinimumWidth(textDate_->fontMetrics().horizontalAdvance("yyyy/mm/dd") + 16);
   connect(textDate_, &QLineEdit::textEdited, this, [this] { dirty_ = true; });
-  second->addWidget(textDate_);
+  connect(textDate_, &QLineEdit::returnPressed, this, [this] { ButtonClick(list_->SelectedRow() >= 0 ? 1 : 0); });
+  date->addWidget(textDate_);
   dateButton_ = new QPushButton(QStringLiteral("…"), tools);
   dateButton_->setToolTip(QStringLiteral("日付選択"));
   dateButton_->setFixedWidth(dateButton_->fontMetrics().horizontalAdvance("……") + 8);
   connect(dateButton_, &QPushButton::clicked, this, &TimerWindow::PickDateForField);
-  second->addWidget(dateButton_);
-  second->addSpacing(12);
+  date->addWidget(dateButton_);
+  QHBoxLayout* days = Group(tools, flow);
   for (int i = 0; i < 7; ++i) {
     checkWD_[static_cast<size_t>(i)] = new QCheckBox(Q(DayOfWeekName(Date{}, i + 1, 1)), tools);
     connect(checkWD_[static_cast<size_t>(i)], &QCheckBox::clicked, this, [this] { dirty_ = true; });
-    second->addWidget(checkWD_[static_cast<size_t>(i)]);
+    days->addWidget(checkWD_[static_cast<size_t>(i)]);
   }
-  second->addStretch(1);
+  QHBoxLayout* commands = Group(tools, flow);
   const char* const captions[] = {"追加", "上書き", "削除", "△", "▽"};
   for (int i = 0; i < 5; ++i) {
     auto* button = new QPushButton(QString::fromUtf8(captions[i]), tools);
     if (i >= 3) button->setFixedWidth(button->fontMetrics().horizontalAdvance("△") + 24);
     connect(button, &QPushButton::clicked, this, [this, i] { ButtonClick(i); });
     buttons_[static_cast<size_t>(i)] = button;
-    second->addWidget(button);
+    commands->addWidget(button);
   }
-  rows->addLayout(first);
-  rows->addLayout(second);
+  buttons_[0]->setDefault(true);
+}
+
+void TimerWindow::ShowDefaultButton() {
+  // What Enter in a field does: 上書き with a row selected, else 追加.
+  const bool selected = list_->SelectedRow() >= 0;
+  buttons_[0]->setDefault(!selected);
+  buttons_[1]->setDefault(selected);
+}
+
+void TimerWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TimerWindow::ShowWindow() {
   app_.state().timerWindowShown = 1;
   show();
+  FitToScreen(this);
   raise();
   activateWindow();
   ShowTimerList();
@@ -162,7 +203,7 @@ void TimerWindow::closeEvent(QCloseEvent* event) {
   // The close box hides: the window lives as long as the program.
   event->ignore();
   hide();
-  app_.state().timerWindowShown = 0;
+  if (!ownerClosing_) app_.state().timerWindowShown = 0;
 }
 
 TimerFields TimerWindow::Fields() const {
@@ -373,6 +414,8 @@ void TimerWindow::EditCell(int row, int column, const QString& text) {
   const FrmTimer::Outcome outcome = editor_.Change(row, f);
   ShowTimerList();
   list_->SelectRow(row);
+  // The fields show the row as it now is, so a following 上書き keeps it.
+  LoadSelected(row);
   if (!outcome.ok || outcome.saveFailed) Tell(outcome);
   AfterWait();
 }
@@ -400,14 +443,19 @@ void TimerWindow::RestoreLayout() {
   // By default a column is wide enough for what it usually holds.
   const char* const samples[kColumns] = {"00", "0000/00/00", "日月火水木金土", "00:00:00", "00:00:00",
                                          "備考備考備考", "ファイル名ファイル名"};
+  int columns = 0;
   for (int c = 0; c < kColumns; ++c) {
     const int fits = (list_->fontMetrics().horizontalAdvance(QString::fromUtf8(samples[c])) + 16) * tpp_;
     const int fallback = std::max(kDefaultColumnTwips, fits);
     columnsRead_.push_back(store.ReadSetting(ColumnKey(c), std::to_string(fallback)));
     const auto twips = ParseInteger(columnsRead_.back(), 1, 100000);
     list_->setColumnWidth(c, static_cast<int>(twips.value_or(fallback) / tpp_));
+    columns += list_->columnWidth(c);
   }
+  // Until a size is stored, as wide as the columns (the screen may allow less).
+  resize(std::max(width(), columns + 40), height());
   placement_.Restore(this, true);
+  FitToScreen(this);
 }
 
 void TimerWindow::SaveLayout() {

@@ -31,6 +31,9 @@ class TimerWindow : public QWidget {
   // Draws the list again when it changed (a reload, a timer that fired or
   // ended); called after every tick while the window is shown.
   void DispActiveTimer();
+  // The main window is closing: the editor's being open is kept for the
+  // next start, whatever closing it now does.
+  void OwnerClosing() { ownerClosing_ = true; }
   // Placement and column widths, from and to the settings.
   void RestoreLayout();
   void SaveLayout();
@@ -55,6 +58,8 @@ class TimerWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Esc hides the editor, as its close box does.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildTools(QWidget* tools);
@@ -65,6 +70,7 @@ class TimerWindow : public QWidget {
   void ShowTimerList();
   void LoadSelected(int row);
   void ApplyDateRule();
+  void ShowDefaultButton();
   void PickDateForField();
   void EditCell(int row, int column, const QString& text);
   void MoveRow(int from, int to);
@@ -90,6 +96,7 @@ class TimerWindow : public QWidget {
   std::array<QPushButton*, 5> buttons_{};
   QMenuBar* menuBar_ = nullptr;
   bool dialogOpen_ = false;
+  bool ownerClosing_ = false;
   bool dirty_ = false;  // fields typed into since they were last filled
   bool asking_ = false;
   uint64_t shownVersion_ = 0;

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
 
 namespace kavon::ui {
@@ -122,6 +123,22 @@ QString BrowseFolder(const QString& start, const QString& prompt, QWidget* owner
       QFileDialog::getExistingDirectory(owner, caption, start.isEmpty() ? QDir::currentPath() : start);
   if (chosen.isEmpty()) return {};
   return chosen.endsWith('/') ? chosen : chosen + '/';
+}
+
+void FitToScreen(QWidget* window) {
+  const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  // The frame the window manager adds (title bar, borders) counts too.
+  const QRect frame = window->frameGeometry();
+  const QSize extra = frame.size() - window->size();
+  const QSize room = (area.size() - extra).expandedTo(window->minimumSize());
+  if (window->width() > room.width() || window->height() > room.height()) window->resize(window->size().boundedTo(room));
+  const QSize outer = window->size() + extra;
+  QPoint at = window->frameGeometry().topLeft();
+  at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())));
+  at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+  window->move(at);
 }
 
 int TwipsPerPixel(const QWidget* widget) {

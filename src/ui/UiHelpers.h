@@ -44,6 +44,11 @@ QString InputBox(QWidget* owner, const QString& prompt, const QString& title, co
 // The chosen folder with a trailing separator, or "".
 QString BrowseFolder(const QString& start, const QString& prompt, QWidget* owner);
 
+// Keeps a top-level window inside the available area of its screen: a
+// size larger than the area shrinks to it (down to the window's minimum),
+// a position that would put any part outside moves it in.
+void FitToScreen(QWidget* window);
+
 // Twips per logical pixel of the widget's screen: 15 at 96 dpi.
 int TwipsPerPixel(const QWidget* widget);
 // "メイリオ", "ＭＳ Ｐゴシック" and "Impact" are Windows faces: map them to

@@ -121,6 +121,27 @@ TEST(FrmConf, TheStoredPortIsKeptUnlessAnotherIsChosen) {
   }
 }
 
+// The dialog opens with the values kavon uses: a stored value out of range
+// (replaced at start) is shown as the value used, with a note, and never
+// blocks OK when the user changed something else.
+TEST(FrmConf, AStoredValueOutOfRangeShowsTheValueUsedAndNeverBlocksOk) {
+  ConfFixture f("NumRec=0\nMuonInLevel=97\nMuonMS=0\n");
+  FrmConf conf(*f.app, &f.serial);
+  ConfValues v = conf.Load();
+  EXPECT_EQ(v.muonInLevel, "-50");
+  EXPECT_EQ(v.muonMS, "3000");
+  EXPECT_EQ(v.notes, (std::vector<std::string>{"MuonInLevel=97 → -50", "MuonMS=0 → 3000"}));
+  v.channels[0].level = "-6";
+  ASSERT_TRUE(conf.Ok(v).empty());
+  EXPECT_NE(f.Ini().find("\nMuonInLevel=-50\n"), std::string::npos);
+  // The levels' bounds themselves: 0 dB is the highest a level can be.
+  v = conf.Load();
+  for (const auto& [level, refused] : {std::pair{"0", false}, std::pair{"1", true}, std::pair{"-110", false}, std::pair{"-111", true}}) {
+    v.muonOutLevel = level;
+    EXPECT_EQ(conf.Check(v).size(), refused ? 1u : 0u) << level;
+  }
+}
+
 TEST(FrmConf, ARefusedValueStoresNothing) {
   ConfFixture f("NumRec=0\n");
   FrmConf conf(*f.app, &f.serial);

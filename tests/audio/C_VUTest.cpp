@@ -22,7 +22,8 @@ struct RecordingSurface : VuSurface {
   double Height() const override { return 750; }
   VuColor BackColor() const override { return 0; }
   VuColor ForeColor() const override { return 0xFFFFFF; }
-  void SelectFontSize(double) override {}
+  std::vector<double> fontSizes;  // each size selected, in order
+  void SelectFontSize(double points) override { fontSizes.push_back(points); }
   void Fill(double x1, double y1, double x2, double y2, VuColor c) override { fills.push_back({x1, y1, x2, y2, c}); }
   void Line(double x1, double, double, double, VuColor) override { lineX.push_back(x1); }
   double TextWidth(const std::string& t) override { return t == "漢" ? 180 : 90.0 * static_cast<double>(t.size()); }
@@ -135,6 +136,20 @@ TEST(C_VU, ShadingRowsMarginsLabelsAndTheScale) {
   EXPECT_EQ(s.printed.back(), "0db");
   EXPECT_EQ(s.lineX.size(), 13u);
   EXPECT_EQ(s.lineX.back(), 390 + 4920);
+}
+
+// A value text on a fresh surface (the window draws each buffer on a new
+// one) is printed in the value size, not in whatever font the surface
+// came with.
+TEST(C_VU, AValueTextOnAFreshSurfaceGetsItsSize) {
+  RecordingSurface first;
+  C_VU vu = MainWindowMeter(first);
+  vu.ClosePictureBox();
+  RecordingSurface fresh;
+  vu.PictureBox(&fresh);
+  vu.DrawVU(0, -10, -5, "-10.0", 99);
+  ASSERT_EQ(fresh.printed.size(), 1u);
+  EXPECT_EQ(fresh.fontSizes, std::vector<double>{8});
 }
 
 }  // namespace

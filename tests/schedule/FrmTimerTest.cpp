@@ -113,6 +113,12 @@ TEST(FrmTimer, ChecksInOrderWithTheirMessages) {
       EXPECT_EQ(entry.StartTime, c.storedStart);
     }
   }
+  // At 02:00 the display day is still the day before: "now" is 26:00:00
+  // of it, so 27:00:00 of that day lies ahead and 25:59:59 is past.
+  Editor night;
+  night.clock.SetLocal(2024, 3, 1, 2, 0, 0);
+  EXPECT_TRUE(night.editor.Check(OneTime("2024/02/29", "27:00:00", "60"), -1, nullptr).ok);
+  EXPECT_EQ(night.editor.Check(OneTime("2024/02/29", "25:59:59", "60"), -1, nullptr).message, "現在の日時以後を指定してください");
   // A typed date is stored as yyyy/mm/dd, so the tick can fire it.
   Editor e;
   TimerEntry entry;

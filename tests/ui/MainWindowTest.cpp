@@ -57,6 +57,12 @@ TEST(MainWindow, RowsPerChannelAndClicksThatRecord) {
   EXPECT_EQ(f.channel(0).IsOpen, 0);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(f.window->PicRec(0)->toolTip(), shown.front());
+  // The whole row says so: no time that looks like a recording, the reason
+  // where the meter was, the channel number marked.
+  EXPECT_EQ(f.window->PicRec(0)->Lines().front().toStdString(), "--'--.-");
+  EXPECT_FALSE(f.window->RowNumber(0)->styleSheet().isEmpty());
+  EXPECT_TRUE(f.window->RecButton(0)->Button(0)->toolTip().contains(QStringLiteral("右クリック")) ||
+              f.window->RecButton(0)->Button(0)->toolTip().contains(QStringLiteral("right click")));
   QTest::mouseClick(f.window->RecButton(0)->Button(0), Qt::LeftButton);
   f.Ticks(1);
   EXPECT_EQ(f.window->PicRec(0)->toolTip(), QString::fromStdString(f.channel(0).RecFileName));  // no trouble: the file

@@ -167,6 +167,14 @@ TEST(TimerWindow, MoveDeleteEditInPlaceOpenAndReloadFromDisk) {
   };
   editCell(1, 3, "063000");
   EXPECT_EQ(g.app->timers().entries()[1].StartTime, "06:30:00");
+  // The fields follow the edit: 上書き after it keeps it; Enter in a field
+  // does what the default button (上書き with a row selected) does.
+  EXPECT_EQ(w->TextTime()->text().toStdString(), "06:30:00");
+  EXPECT_TRUE(w->ListFCTButton(1)->isDefault());
+  w->TextRef()->setText("changed");
+  QTest::keyClick(w->TextRef(), Qt::Key_Return);
+  EXPECT_EQ(g.app->timers().entries()[1].StartTime, "06:30:00");
+  EXPECT_EQ(g.app->timers().entries()[1].Ref, "changed");
   editCell(1, 3, "04:00:00");
   EXPECT_EQ(boxes.Last(), "開始時刻が不正です");
   EXPECT_EQ(list->Cell(1, 3).toStdString(), "06:30:00");
@@ -184,6 +192,7 @@ TEST(TimerWindow, MoveDeleteEditInPlaceOpenAndReloadFromDisk) {
 
   // timer.txt edited by hand while something is typed: the grid shows the
   // new list and the typing stays when the user says so.
+  w->TextRef()->clear();
   QTest::keyClicks(w->TextRef(), "half typed");
   test::WriteWholeFile(g.dir.File("timer.txt"), "\"1\",\"60\",\"\",\"09:00:00\",\"4\",\"\",\"hand\"\r\n"
                                                 "\"1\",\"60\",\"\",\"10:00:00\",\"4\",\"\",\"made\"\r\n");
@@ -191,6 +200,26 @@ TEST(TimerWindow, MoveDeleteEditInPlaceOpenAndReloadFromDisk) {
   EXPECT_EQ(list->RowCount(), 2);
   EXPECT_EQ(boxes.Last(), "タイマーファイルが変更されたため読み直しました。入力中の内容を残しますか？");
   EXPECT_EQ(w->TextRef()->text().toStdString(), "half typed");
+}
+
+// The longest length the editor takes is what one WAV file holds at the
+// rate in use; Esc hides the editor as its close box does.
+TEST(TimerWindow, TheLongestLengthFollowsTheRateAndEscHides) {
+  WindowFixture f("NumRec=0\nnFreq=48000\n");
+  ui::TimerWindow* w = f.window->Timers();
+  w->ShowWindow();
+  Boxes boxes;
+  w->TextTime()->setText("06:00:00");
+  w->CheckWD(1)->setChecked(true);
+  w->TextLength()->setText("22370");  // 4 GB at 48000 Hz is 22369.6 s
+  QTest::mouseClick(w->ListFCTButton(0), Qt::LeftButton);
+  EXPECT_EQ(boxes.Last(), "録音時間が長すぎます");
+  w->TextLength()->setText("22369");
+  QTest::mouseClick(w->ListFCTButton(0), Qt::LeftButton);
+  EXPECT_EQ(f.app->timers().Count(), 1u);
+  QTest::keyClick(w, Qt::Key_Escape);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(f.state().timerWindowShown, 0);
 }
 
 TEST(FrmGetDate, PickTypeStepAndCancel) {

@@ -4,8 +4,12 @@
 // run also runs these once under a real X server).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "app/AppFixture.h"
@@ -17,17 +21,30 @@ namespace kavon::test {
 class QtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("QT_QPA_PLATFORM")) {
+      // Two screens of the sizes stations have: 1366 × 768, and the same at
+      // a scale of 2 (683 × 384 logical pixels), window frames included.
+      const std::string config = std::filesystem::temp_directory_path() / ("kavon-ui-screens-" + std::to_string(getpid()) + ".json");
+      std::ofstream(config) << R"({"windowFrameMargins": true, "screens": [
+        {"name": "small", "x": 0, "y": 0, "width": 1366, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "scaled", "x": 1366, "y": 0, "width": 683, "height": 384, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 2}]})";
+      setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).c_str(), 1);
+      config_ = config;
+    }
     static int argc = 1;
     static char name[] = "ui_tests";
     static char* argv[] = {name, nullptr};
     app_ = new QApplication(argc, argv);
     ui::InstallFontSubstitutions();
   }
-  void TearDown() override { delete app_; }
+  void TearDown() override {
+    delete app_;
+    if (!config_.empty()) std::filesystem::remove(config_);
+  }
 
  private:
   QApplication* app_ = nullptr;
+  std::string config_;
 };
 inline const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
