@@ -16,6 +16,7 @@
 #include "app/Paths.h"
 #include "audio/WaveDevices.h"
 #include "common/Lang.h"
+#include "common/Translate.h"
 #include "platform/ControlSocket.h"
 #include "platform/InstanceLock.h"
 #include "platform/Machine.h"
@@ -157,7 +158,7 @@ std::unique_ptr<kavon::platform::HidSystem> MakeHidSystem(const std::string& kin
 void ShowMessages(kavon::FrmMain& app) {
   auto& messages = app.state().messages;
   while (!messages.empty()) {
-    std::cerr << "kavon: " << messages.front() << "\n";
+    std::cerr << "kavon: " << kavon::Translate(app.state().lang, messages.front()) << "\n";
     messages.pop_front();
   }
 }
@@ -238,6 +239,7 @@ int ListDevices(kavon::platform::WaveIn& wave) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kavon::platform::PrepareConsole();
   Options options;
   if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options)) return 2;
   if (options.help) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "common/Translate.h"
 
 namespace kavon {
 namespace {
@@ -51,7 +52,9 @@ std::string Status(FrmMain& app, bool json) {
   for (int ch = 0; ch <= s.settings.NumRec; ++ch) {
     const ChannelCapture& c = s.capture.Channel(ch);
     const ChannelView& v = s.view[static_cast<size_t>(ch)];
-    const std::string warnings = v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning);
+    // In kavon's language, as its window shows them.
+    const std::string warnings =
+        Translate(s.lang, v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning));
     // What a power cut now would cost: audio in memory, not yet on the disk.
     const double unwritten =
         static_cast<double>(s.capture.UnwrittenBytes(ch)) / std::max<uint32_t>(1, s.capture.Format().avgBytesPerSec);
@@ -109,7 +112,9 @@ std::string AnswerControlRequest(FrmMain& app, const std::string& request) {
     if (w[0] == "start") {
       if (c.IsOpen == 1) return "ERROR channel " + w[1] + " is already open: " + c.RecFileName + "\n";
       app.recording().RecButtonClick(ch, 0, Origin::ControlCode);
-      if (c.IsOpen != 1) return "ERROR channel " + w[1] + " did not start: " + s.view[static_cast<size_t>(ch)].error + "\n";
+      if (c.IsOpen != 1) {
+        return "ERROR channel " + w[1] + " did not start: " + Translate(s.lang, s.view[static_cast<size_t>(ch)].error) + "\n";
+      }
       return "OK recording " + c.RecFileName + "\n";
     }
     if (c.IsOpen != 1) return "ERROR channel " + w[1] + " is not open\n";

@@ -10,10 +10,17 @@ class Lang {
   static constexpr int kJapanese = 0;
   static constexpr int kEnglish = 1;
 
-  // locale: the user's locale name (LC_ALL, LC_MESSAGES or LANG, "ja_JP.UTF-8").
-  // A Japanese locale takes the LangMode setting; any other is English.
+  // locale: the user's language ("ja_JP.UTF-8", "ja", "en_GB"). A Japanese
+  // user takes the LangMode setting (0 Japanese, 1 English); any other
+  // user gets English.
   static int ModeFor(const std::string& locale, int langModeSetting);
-  // The locale name of this process's environment.
+  // The user's language: on Windows the UI language of the user's account
+  // (platformLanguage, "ja" or "en"); elsewhere as gettext picks it: the
+  // first entry of LANGUAGE unless the locale is C or POSIX, else LC_ALL,
+  // LC_MESSAGES, LANG. env reads a variable ("" when unset).
+  using Env = std::string (*)(const char* name);
+  static std::string UserLanguage(Env env, const std::string& platformLanguage);
+  // The same for this process.
   static std::string EnvironmentLocale();
 
   explicit Lang(int mode = kJapanese) : mode_(mode) {}

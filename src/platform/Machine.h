@@ -30,6 +30,14 @@ struct SystemFolders {
 };
 SystemFolders DefaultFolders();
 
+// The terminal shows what kavon prints, Japanese included (Windows: the
+// console's code page becomes UTF-8; elsewhere nothing to do).
+void PrepareConsole();
+
+// The language of the user's account where the system keeps one apart from
+// the environment (Windows: "ja" for Japanese, else "en"); "" elsewhere.
+std::string UserUiLanguage();
+
 // Stop: end cleanly (SIGINT, SIGTERM; Ctrl+C, the console closing).
 // Reload: read the timer list again (SIGHUP). Output that cannot be written
 // (a closed pipe, a file size limit) makes the write fail, never the process.

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "common/Translate.h"
 #include "ui/MainWindow.h"
 #include "ui/UiHelpers.h"
 
@@ -33,7 +34,7 @@ UC_PathText::UC_PathText(QWidget* parent) : QWidget(parent), edit_(new QLineEdit
   row->addWidget(browse_);
   browse_->setFixedWidth(browse_->fontMetrics().horizontalAdvance("…") + 16);
   connect(browse_, &QPushButton::clicked, this, [this] {
-    const QString chosen = BrowseFolder(edit_->text(), QStringLiteral("フォルダ選択"), this);
+    const QString chosen = BrowseFolder(edit_->text(), tr("フォルダ選択"), this);
     if (!chosen.isEmpty()) edit_->setText(chosen);
   });
 }
@@ -42,9 +43,8 @@ QString UC_PathText::Text() const { return edit_->text(); }
 void UC_PathText::SetText(const QString& text) { edit_->setText(text); }
 
 ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* parent)
-    : QDialog(parent), app_(app), conf_(app, serial), loaded_(conf_.Load()),
-      lang_(Lang::ModeFor(Lang::EnvironmentLocale(), app.settings().LangMode)) {
-  setWindowTitle(Q(lang_.Text("設定", "Settings")));
+    : QDialog(parent), app_(app), conf_(app, serial), loaded_(conf_.Load()) {
+  setWindowTitle(tr("設定"));
   setModal(false);
   // The groups scroll inside the window when the screen is too small for
   // them; OK and キャンセル stay in view below them.
@@ -52,10 +52,7 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
   if (!loaded_.notes.empty()) {
     QStringList lines;
     for (const auto& n : loaded_.notes) lines << Q(n);
-    auto* notes = new QLabel(Q(lang_.Text("kavon.ini の範囲外の値の代わりに、使っている値を表示しています: ",
-                                          "Values out of range in kavon.ini; shown is the value kavon uses: ")) +
-                                 lines.join(", "),
-                             this);
+    auto* notes = new QLabel(tr("kavon.ini の範囲外の値の代わりに、使っている値を表示しています: ") + lines.join(", "), this);
     notes->setWordWrap(true);
     notes->setStyleSheet("color: #b71c1c;");
     notes_ = notes;
@@ -67,32 +64,32 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
   auto* content = new QWidget(scroll);
   auto* top = new QVBoxLayout(content);
   top->setContentsMargins(0, 0, 0, 0);
-  const QString nextStart = Q(lang_.Text("（次回起動から）", "(from the next start)"));
+  const QString nextStart = tr("（次回起動から）");
 
-  auto* general = new QGroupBox(QStringLiteral("一般"), this);
+  auto* general = new QGroupBox(tr("一般"), this);
   auto* g = new QGridLayout(general);
-  g->addWidget(Label(QStringLiteral("表示サイズ"), general), 0, 0);
+  g->addWidget(Label(tr("表示サイズ"), general), 0, 0);
   g->addWidget(Line("SizeRate", loaded_.sizeRate), 0, 1);
   g->addWidget(Label(nextStart, general), 0, 2);
-  g->addWidget(Label(QStringLiteral("表示フォント"), general), 1, 0);
+  g->addWidget(Label(tr("表示フォント"), general), 1, 0);
   altFont_ = List({"ＭＳ Ｐゴシック", "メイリオ"}, loaded_.altFont);
   g->addWidget(altFont_, 1, 1);
   g->addWidget(Label(nextStart, general), 1, 2);
   top->addWidget(general);
 
-  auto* rec = new QGroupBox(QStringLiteral("録音"), this);
+  auto* rec = new QGroupBox(tr("録音"), this);
   auto* r = new QGridLayout(rec);
-  r->addWidget(Label(QStringLiteral("録音数"), rec), 0, 0);
+  r->addWidget(Label(tr("録音数"), rec), 0, 0);
   r->addWidget(Line("NumRec", loaded_.numDev), 0, 1);
-  r->addWidget(Label(QStringLiteral("サンプリング周波数"), rec), 0, 2);
+  r->addWidget(Label(tr("サンプリング周波数"), rec), 0, 2);
   rate_ = List(loaded_.rates, loaded_.rate);
   r->addWidget(rate_, 0, 3);
   r->addWidget(Label(nextStart, rec), 0, 4);
-  r->addWidget(Label(QStringLiteral("削除日数"), rec), 1, 0);
+  r->addWidget(Label(tr("削除日数"), rec), 1, 0);
   r->addWidget(Line("DeleteDate", loaded_.deleteDate), 1, 1);
-  r->addWidget(Label(QStringLiteral("入力デバイス"), rec), 2, 1);
-  r->addWidget(Label(QStringLiteral("レベル"), rec), 2, 2);
-  r->addWidget(Label(QStringLiteral("フォルダ"), rec), 2, 4);
+  r->addWidget(Label(tr("入力デバイス"), rec), 2, 1);
+  r->addWidget(Label(tr("レベル"), rec), 2, 2);
+  r->addWidget(Label(tr("フォルダ"), rec), 2, 4);
   for (int ch = 0; ch < kMaxChannels; ++ch) {
     const auto i = static_cast<size_t>(ch);
     const int row = 3 + ch;
@@ -109,11 +106,11 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
     r->addWidget(paths_[i], row, 4);
   }
   auto* muon = new QHBoxLayout;
-  muon->addWidget(Label(QStringLiteral("入力検知録音 開始"), rec));
+  muon->addWidget(Label(tr("入力検知録音 開始"), rec));
   muon->addWidget(Line("MuonInLevel", loaded_.muonInLevel));
-  muon->addWidget(Label(QStringLiteral("db  停止"), rec));
+  muon->addWidget(Label(tr("db  停止"), rec));
   muon->addWidget(Line("MuonOutLevel", loaded_.muonOutLevel));
-  muon->addWidget(Label(QStringLiteral("db  無音長さ"), rec));
+  muon->addWidget(Label(tr("db  無音長さ"), rec));
   muon->addWidget(Line("MuonMS", loaded_.muonMS));
   muon->addWidget(Label(QStringLiteral("ms"), rec));
   r->addLayout(muon, 3 + kMaxChannels, 0, 1, 5);
@@ -121,9 +118,9 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
   r->setColumnStretch(4, 3);
   top->addWidget(rec);
 
-  auto* cal = new QGroupBox(QStringLiteral("時刻較正"), this);
+  auto* cal = new QGroupBox(tr("時刻較正"), this);
   auto* c = new QGridLayout(cal);
-  c->addWidget(Label(QStringLiteral("一日の開始時刻"), cal), 0, 0);
+  c->addWidget(Label(tr("一日の開始時刻"), cal), 0, 0);
   QLineEdit* day = Line("HourAdjust", loaded_.hourAdjust);
   connect(day, &QLineEdit::textEdited, this, [day](const QString& text) {
     const QString shown = Q(FrmConf::FormatTimeTyping(text.toStdString()));
@@ -131,15 +128,17 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
   });
   c->addWidget(day, 0, 1);
   auto* mark = new QHBoxLayout;
-  mark->addWidget(Label(QStringLiteral("毎時"), cal));
+  mark->addWidget(Label(tr("毎時"), cal));
   mark->addWidget(Line("AMinute", loaded_.minute));
-  mark->addWidget(Label(QStringLiteral("分"), cal));
+  mark->addWidget(Label(tr("分"), cal));
   mark->addWidget(Line("ASecond", loaded_.second));
-  mark->addWidget(Label(QStringLiteral("秒  前後"), cal));
+  mark->addWidget(Label(tr("秒  前後"), cal));
   mark->addWidget(Line("NoAdjustSec", loaded_.noAdjustSec));
-  mark->addWidget(Label(QStringLiteral("秒以外は無視"), cal));
+  mark->addWidget(Label(tr("秒以外は無視"), cal));
   c->addLayout(mark, 1, 0, 1, 4);
-  com_ = List(loaded_.comPorts, loaded_.comNo);
+  std::vector<std::string> ports;
+  for (const auto& p : loaded_.comPorts) ports.push_back(Translate(app_.state().lang, p));
+  com_ = List(ports, loaded_.comNo);
   baud_ = List(loaded_.bauds, loaded_.baud);
   bcd_ = new QCheckBox(QStringLiteral("BCD"), cal);
   bcd_->setChecked(loaded_.useBCD != 0);
@@ -148,7 +147,7 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
   c->addWidget(baud_, 2, 2);
   c->addWidget(bcd_, 2, 3);
   const std::vector<std::string> pinItems = {"NA", "1", "2", "3", "4", "5", "6", "7", "8"};
-  c->addWidget(Label(QStringLiteral("較正ピン"), cal), 3, 0);
+  c->addWidget(Label(tr("較正ピン"), cal), 3, 0);
   for (int i = 0; i < 2; ++i) {
     pins_[static_cast<size_t>(i)] = List(pinItems, loaded_.adjustPin[static_cast<size_t>(i)]);
     c->addWidget(pins_[static_cast<size_t>(i)], 3, 1 + i);
@@ -164,7 +163,7 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   auto* ok = ok_ = new QPushButton(QStringLiteral("OK"), this);
-  auto* cancel = cancel_ = new QPushButton(Q(lang_.Text("キャンセル", "Cancel")), this);
+  auto* cancel = cancel_ = new QPushButton(tr("キャンセル"), this);
   ok->setDefault(true);
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
@@ -244,12 +243,11 @@ void ConfDialog::MarkRefused(const std::vector<Refusal>& refused) {
   QStringList lines;
   for (const auto& r : refused) {
     if (QWidget* w = fields_.value(Q(r.field))) w->setStyleSheet(kRefusedStyle);
-    lines << Q(r.message);
+    lines << Q(Translate(app_.state().lang, r.message));
   }
   if (lines.isEmpty()) return;
-  MsgBoxCentered(this, Q(lang_.Text("次の値は使えません。何も保存していません。\n", "These values cannot be used; nothing was saved:\n")) +
-                           lines.join("\n"),
-                 kMbIconExclamation, kProductName);
+  MsgBoxCentered(this, tr("次の値は使えません。何も保存していません。") + "\n" + lines.join("\n"), kMbIconExclamation,
+                 kProductName);
 }
 
 bool ConfDialog::Accept() {

@@ -7,7 +7,6 @@
 #include <array>
 
 #include "app/FrmConf.h"
-#include "common/Lang.h"
 
 class QCheckBox;
 class QComboBox;
@@ -63,7 +62,6 @@ class ConfDialog : public QDialog {
   FrmMain& app_;
   FrmConf conf_;
   ConfValues loaded_;
-  Lang lang_;
   QMap<QString, QWidget*> fields_;
   QComboBox* altFont_ = nullptr;
   QComboBox* rate_ = nullptr;

@@ -7,7 +7,9 @@ namespace kavon::ui {
 
 FrmGetDate::FrmGetDate(const Date& start, const Date& today, double sizeRate, QWidget* parent)
     : QDialog(parent), picker_(new UC_DatePicker(sizeRate, this)) {
-  setWindowTitle(QStringLiteral("日付選択"));
+  setWindowTitle(tr("日付選択"));
+  // A dialog is a window of its own: it takes its owner's font only when told.
+  if (parent) setFont(parent->font());
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(picker_);
   layout->setSizeConstraint(QLayout::SetFixedSize);

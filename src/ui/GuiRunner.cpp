@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <cstdio>
@@ -66,6 +69,22 @@ void QuietOffscreen(QtMsgType type, const QMessageLogContext& context, const QSt
 
 }  // namespace
 
+void InstallTranslations(QCoreApplication& qt, const Lang& lang) {
+  // Parented to the application: they live as long as it.
+  if (lang.Mode() == Lang::kEnglish) {
+    auto* own = new QTranslator(&qt);
+    if (own->load(QStringLiteral(":/i18n/kavon_en.qm"))) qt.installTranslator(own);
+    return;
+  }
+  // Japanese: our texts are Japanese already; Qt's own buttons and dialogs
+  // (Yes/No, Save As, Look in) come from Qt's catalogue.
+  auto* qtbase = new QTranslator(&qt);
+  if (qtbase->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    qt.installTranslator(qtbase);
+  }
+}
+
 bool HasWindow(bool screenshot) {
 #ifdef _WIN32
   return true;  // a Windows desktop always has a screen
@@ -90,6 +109,7 @@ int RunGui(int& argc, char** argv, FrmMain& app, const GuiOptions& options) {
   }
   QApplication qt(argc, argv);
   QApplication::setApplicationName("kavon");
+  InstallTranslations(qt, app.state().lang);
   QGuiApplication::setDesktopFileName(kDesktopId);
   InstallFontSubstitutions();
   MainWindow window(app);

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "app/FrmMain.h"
+#include "common/Lang.h"
+
+class QCoreApplication;
 
 namespace kavon::ui {
 
@@ -17,6 +20,11 @@ struct GuiOptions {
   // Polled after each tick (SIGHUP: read the timer list again).
   std::function<void()> afterTick;
 };
+
+// The window's texts in the user's language: our English catalogue for an
+// English user, Qt's own Japanese (standard buttons, file dialogs) for a
+// Japanese one.
+void InstallTranslations(QCoreApplication& qt, const Lang& lang);
 
 // Whether this build has a window and there is a screen to show it on
 // (--screenshot needs none: it draws offscreen).

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,6 +14,7 @@
 
 #include "app/Settings.h"
 #include "common/Text.h"
+#include "common/Translate.h"
 #include "ui/ConfDialog.h"
 #include "ui/TimerWindow.h"
 #include "ui/UiHelpers.h"
@@ -28,7 +30,7 @@ const QColor kStopActive(0x45, 0x5a, 0x64);
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // Free space of the disks that hold the channels' folders, once per disk.
-QString FreeSpaceText(FrmMain& app, const Lang& lang) {
+QString FreeSpaceText(FrmMain& app) {
   QSet<QString> seen;
   QStringList parts;
   for (int ch = 0; ch <= app.settings().NumRec; ++ch) {
@@ -38,15 +40,13 @@ QString FreeSpaceText(FrmMain& app, const Lang& lang) {
     parts << QString::asprintf("%.1f GB", static_cast<double>(disk.bytesAvailable()) / 1e9);
   }
   if (parts.isEmpty()) return {};
-  return Q(lang.Text("空き ", "free ")) + parts.join(", ");
+  return QCoreApplication::translate("kavon::ui::MainWindow", "空き ") + parts.join(", ");
 }
 
 }  // namespace
 
 MainWindow::MainWindow(FrmMain& app, QWidget* parent)
-    : QMainWindow(parent), app_(app),
-      lang_(Lang::ModeFor(Lang::EnvironmentLocale(), app.settings().LangMode)),
-      tpp_(TwipsPerPixel(this)), scale_(app.settings().SizeRate), placement_(app.store(), "") {
+    : QMainWindow(parent), app_(app), tpp_(TwipsPerPixel(this)), scale_(app.settings().SizeRate), placement_(app.store(), "") {
   setWindowTitle(kProductName);
   setFont(MakeFont(UiFace(app.settings().AltFont), 9 * scale_, false, tpp_));
   timers_ = new TimerWindow(app, this);
@@ -77,9 +77,9 @@ MainWindow::MainWindow(FrmMain& app, QWidget* parent)
 }
 
 void MainWindow::BuildMenus() {
-  QAction* timer = menuBar()->addAction(Q(lang_.Text("タイマー(&T)", "&Timer")));
+  QAction* timer = menuBar()->addAction(tr("タイマー(&T)"));
   connect(timer, &QAction::triggered, this, [this] { timers_->ShowWindow(); });
-  QAction* conf = menuBar()->addAction(Q(lang_.Text("設定(&C)", "&Settings")));
+  QAction* conf = menuBar()->addAction(tr("設定(&C)"));
   connect(conf, &QAction::triggered, this, [this] { OpenSettings(); });
 }
 
@@ -98,12 +98,12 @@ void MainWindow::BuildRows(QWidget* central) {
   timerOn_->setFont(MakeFont(UiFace(app_.settings().AltFont), 11 * scale_, true, tpp_));
   timerOn_->SetLines({"Timer"});
   timerOn_->setCursor(Qt::PointingHandCursor);
-  timerOn_->setToolTip(Q(lang_.Text("タイマーの入/切", "timer list on/off")));
+  timerOn_->setToolTip(tr("タイマーの入/切"));
   connect(timerOn_, &UC_TextPicture::Clicked, this, [this] {
     app_.tick().ToggleTimer();
     Refresh();
   });
-  auto* header = new QLabel(Q("入力検知録音"), central);
+  auto* header = new QLabel(tr("入力検知録音"), central);
   header->setAlignment(Qt::AlignCenter);
   grid->addWidget(clock_, 0, 0, 1, 2);
   grid->addWidget(timerOn_, 0, 2, Qt::AlignLeft | Qt::AlignVCenter);
@@ -114,21 +114,19 @@ void MainWindow::BuildRows(QWidget* central) {
     auto* number = row.number = new QLabel(QString::number(ch + 1), central);
     number->setAlignment(Qt::AlignCenter);
     number->setAutoFillBackground(true);
-    row.buttons = new UC_Buttons({Q(lang_.Text("● 録音", "● Rec")), Q(lang_.Text("■ 停止", "■ Stop"))},
-                                 {kRecordActive, kStopActive}, central);
-    row.buttons->Button(0)->setToolTip(Q(lang_.Text("録音を始める（右クリック: 次の手動録音のファイルを選ぶ）",
-                                                    "start recording (right click: choose the file of the next manual recording)")));
-    row.buttons->Button(1)->setToolTip(Q(lang_.Text("録音を止める", "stop recording")));
+    row.buttons = new UC_Buttons({tr("● 録音"), tr("■ 停止")}, {kRecordActive, kStopActive}, central);
+    row.buttons->Button(0)->setToolTip(tr("録音を始める（右クリック: 次の手動録音のファイルを選ぶ）"));
+    row.buttons->Button(1)->setToolTip(tr("録音を止める"));
     row.time = new UC_TextPicture(central);
     row.time->setFont(timeFont);
     row.time->setMinimumWidth(QFontMetrics(timeFont).horizontalAdvance("00:00'00.0") + 12);
     row.meter = new MeterWidget(scale_, font(), central);
     row.meter->setMinimumHeight(row.meter->sizeHint().height());
     row.meter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    row.muonStart = new UC_Check(Q("開始"), central);
-    row.muonStop = new UC_Check(Q("停止"), central);
-    row.muonStart->setToolTip(Q(lang_.Text("音が来てから書き始める", "start writing on sound")));
-    row.muonStop->setToolTip(Q(lang_.Text("無音が続いたら止める", "stop after silence")));
+    row.muonStart = new UC_Check(tr("開始"), central);
+    row.muonStop = new UC_Check(tr("停止"), central);
+    row.muonStart->setToolTip(tr("音が来てから書き始める"));
+    row.muonStop->setToolTip(tr("無音が続いたら止める"));
     const int r = ch + 1;
     grid->addWidget(number, r, 0);
     grid->addWidget(row.buttons, r, 1, Qt::AlignVCenter);
@@ -157,6 +155,8 @@ QSize MainWindow::sizeHint() const {
   return {std::max(rows.width(), menuBar()->sizeHint().width()), rows.height() + bars};
 }
 
+QString MainWindow::CoreText(const std::string& text) const { return Q(Translate(app_.state().lang, text)); }
+
 ConfDialog* MainWindow::OpenSettings() {
   if (!conf_) {
     conf_ = new ConfDialog(app_, app_.serialSystem(), this);
@@ -169,7 +169,7 @@ ConfDialog* MainWindow::OpenSettings() {
 }
 
 void MainWindow::ChooseManualFile(int ch) {
-  const QString path = FileDialog(this, true, Q("wavファイル|*.wav"), Q(app_.recording().ChannelFolder(ch)), {});
+  const QString path = FileDialog(this, true, tr("wavファイル") + "|*.wav", Q(app_.recording().ChannelFolder(ch)), {});
   app_.recording().ChooseManualFile(ch, path.toStdString());
 }
 
@@ -202,7 +202,7 @@ void MainWindow::Refresh() {
     const bool failed = c.IsOpen != 1 && !v.error.empty();
     row.time->SetLines({failed ? QStringLiteral("--'--.-") : Q(v.timeText)});
     row.time->SetLit(v.timeLit);
-    const QString problem = Q(v.error.empty() ? v.warning : v.error);
+    const QString problem = CoreText(v.error.empty() ? v.warning : v.error);
     row.time->SetWarning(problem);
     row.meter->SetMessage(failed ? problem : QString());
     row.number->setStyleSheet(problem.isEmpty() ? QString() : QStringLiteral("background: #b71c1c; color: white;"));
@@ -226,17 +226,16 @@ void MainWindow::UpdateStatus() {
   statusCountdown_ = kStatusEveryTicks;
   QStringList parts;
   if (const auto next = app_.tick().NextDue()) {
-    parts << Q(lang_.Text("次のタイマー ", "next timer ")) + Q(next->first) + "  " +
-                 Q(lang_.Text("チャンネル ", "channel ")) + QString::number(next->second.Ch + 1) + "  " +
-                 Q(next->second.FileTitle);
+    parts << tr("次のタイマー ") + Q(next->first) + "  " + tr("チャンネル ") + QString::number(next->second.Ch + 1) +
+                 "  " + Q(next->second.FileTitle);
     parts.back() = parts.back().toHtmlEscaped();
   } else {
-    parts << Q(lang_.Text("次のタイマーはありません", "no timer entry due"));
+    parts << tr("次のタイマーはありません");
   }
-  const QString free = FreeSpaceText(app_, lang_);
+  const QString free = FreeSpaceText(app_);
   if (!free.isEmpty()) parts << free.toHtmlEscaped();
   for (const std::string& problem : {app_.state().serialProblem, app_.state().hidProblem}) {
-    if (!problem.empty()) parts << "<span style='color:#ff8a80'>" + Q(problem).toHtmlEscaped() + "</span>";
+    if (!problem.empty()) parts << "<span style='color:#ff8a80'>" + CoreText(problem).toHtmlEscaped() + "</span>";
   }
   status_->setText(parts.join("&nbsp;&nbsp;&nbsp;&nbsp;"));
 }
@@ -244,7 +243,7 @@ void MainWindow::UpdateStatus() {
 void MainWindow::ShowQueuedMessages() {
   auto& queue = app_.state().messages;
   while (!queue.empty()) {
-    const QString text = Q(queue.front());
+    const QString text = CoreText(queue.front());
     queue.pop_front();
     // The same message twice while the first is still up is one box.
     if (shownMessages_.contains(text)) continue;
@@ -264,7 +263,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // A placement saved at exit is always a normal one.
   if (isMaximized() || isMinimized()) showNormal();
   if (askOnClose_ && !app_.errorCatch()) {
-    const int answer = MsgBoxCentered(this, Q("終了しますか？"), kMbYesNo | kMbIconQuestion, kProductName);
+    const int answer = MsgBoxCentered(this, tr("終了しますか？"), kMbYesNo | kMbIconQuestion, kProductName);
     if (answer != kIdYes) {
       event->ignore();
       return;

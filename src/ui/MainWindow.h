@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "app/FrmMain.h"
-#include "common/Lang.h"
 #include "ui/Controls.h"
 #include "ui/MeterWidget.h"
 #include "ui/Placement.h"
@@ -77,8 +76,10 @@ class MainWindow : public QMainWindow {
   void ShowQueuedMessages();
   void UpdateStatus();
 
+  // A text of the core's (a failure, a warning, a message) in the user's language.
+  QString CoreText(const std::string& text) const;
+
   FrmMain& app_;
-  Lang lang_;
   int tpp_;
   double scale_;
   std::vector<Row> rows_;

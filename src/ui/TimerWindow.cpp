@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "common/Text.h"
+#include "common/Translate.h"
 #include "ui/FlowLayout.h"
 #include "ui/FrmGetDate.h"
 #include "ui/UiHelpers.h"
@@ -51,7 +52,7 @@ TimerWindow::TimerWindow(FrmMain& app, QWidget* parent)
           },
           [&app] { return app.SaveTimerList(); }),
       placement_(app.store(), "_Timer"), tpp_(TwipsPerPixel(this)) {
-  setWindowTitle(QStringLiteral("タイマー"));
+  setWindowTitle(tr("タイマー"));
   setFont(MakeFont(UiFace(app.settings().AltFont), 9 * app.settings().SizeRate, false, tpp_));
   editor_.SetScanWait(&app.state().TimerScanning, [this] {
     if (editor_.waitedRounds() == 1) QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -65,7 +66,7 @@ TimerWindow::TimerWindow(FrmMain& app, QWidget* parent)
   BuildTools(tools);
   layout->addWidget(tools);
   list_ = new UC_ListView(this);
-  list_->SetColumns({"Ch", "録音日", "曜日", "開始時刻", "録音時間", "備考", "ファイル名"}, 2);
+  list_->SetColumns({"Ch", tr("録音日"), tr("曜日"), tr("開始時刻"), tr("録音時間"), tr("備考"), tr("ファイル名")}, 2);
   QStringList channels;
   for (int ch = 0; ch <= app.settings().NumRec; ++ch) channels << QString::number(ch + 1);
   list_->SetEditable(0, channels);
@@ -85,9 +86,9 @@ TimerWindow::TimerWindow(FrmMain& app, QWidget* parent)
 
 void TimerWindow::BuildMenu() {
   menuBar_ = new QMenuBar(this);
-  QMenu* menu = menuBar_->addMenu(QStringLiteral("タイマー(&T)"));
-  connect(menu->addAction(QStringLiteral("開く(&O)")), &QAction::triggered, this, [this] { MenuTimer(0); });
-  connect(menu->addAction(QStringLiteral("保存(&S)")), &QAction::triggered, this, [this] { MenuTimer(1); });
+  QMenu* menu = menuBar_->addMenu(tr("タイマー(&T)"));
+  connect(menu->addAction(tr("開く(&O)")), &QAction::triggered, this, [this] { MenuTimer(0); });
+  connect(menu->addAction(tr("保存(&S)")), &QAction::triggered, this, [this] { MenuTimer(1); });
 }
 
 QLineEdit* TimerWindow::Field(const QString& label, int widthChars, QWidget* parent, QHBoxLayout* row) {
@@ -129,10 +130,10 @@ void TimerWindow::BuildTools(QWidget* tools) {
   comboCh_->setStyleSheet(QStringLiteral("QComboBox:focus { border: 2px solid #ffc107; }"));
   connect(comboCh_, &QComboBox::activated, this, [this] { dirty_ = true; });
   ch->addWidget(comboCh_);
-  textTime_ = Field(QStringLiteral("開始時刻"), 8, tools, Group(tools, flow));
-  textLength_ = Field(QStringLiteral("録音時間"), 8, tools, Group(tools, flow));
-  textRef_ = Field(QStringLiteral("備考"), 12, tools, Group(tools, flow));
-  textFileTitle_ = Field(QStringLiteral("ファイル名"), 14, tools, Group(tools, flow));
+  textTime_ = Field(tr("開始時刻"), 8, tools, Group(tools, flow));
+  textLength_ = Field(tr("録音時間"), 8, tools, Group(tools, flow));
+  textRef_ = Field(tr("備考"), 12, tools, Group(tools, flow));
+  textFileTitle_ = Field(tr("ファイル名"), 14, tools, Group(tools, flow));
   for (QLineEdit* edit : {textTime_, textLength_}) {
     connect(edit, &QLineEdit::textChanged, this, [edit](const QString& text) {
       const QString ruled = Q(SixDigitRule(S(text)));
@@ -140,7 +141,7 @@ void TimerWindow::BuildTools(QWidget* tools) {
     });
   }
   QHBoxLayout* date = Group(tools, flow);
-  checkDate_ = new QCheckBox(QStringLiteral("日付"), tools);
+  checkDate_ = new QCheckBox(tr("日付"), tools);
   connect(checkDate_, &QCheckBox::clicked, this, [this] {
     dirty_ = true;
     ApplyDateRule();
@@ -153,20 +154,20 @@ void TimerWindow::BuildTools(QWidget* tools) {
   connect(textDate_, &QLineEdit::returnPressed, this, [this] { ButtonClick(list_->SelectedRow() >= 0 ? 1 : 0); });
   date->addWidget(textDate_);
   dateButton_ = new QPushButton(QStringLiteral("…"), tools);
-  dateButton_->setToolTip(QStringLiteral("日付選択"));
+  dateButton_->setToolTip(tr("日付選択"));
   dateButton_->setFixedWidth(dateButton_->fontMetrics().horizontalAdvance("……") + 8);
   connect(dateButton_, &QPushButton::clicked, this, &TimerWindow::PickDateForField);
   date->addWidget(dateButton_);
   QHBoxLayout* days = Group(tools, flow);
   for (int i = 0; i < 7; ++i) {
-    checkWD_[static_cast<size_t>(i)] = new QCheckBox(Q(DayOfWeekName(Date{}, i + 1, 1)), tools);
+    checkWD_[static_cast<size_t>(i)] = new QCheckBox(WeekdayName(i), tools);
     connect(checkWD_[static_cast<size_t>(i)], &QCheckBox::clicked, this, [this] { dirty_ = true; });
     days->addWidget(checkWD_[static_cast<size_t>(i)]);
   }
   QHBoxLayout* commands = Group(tools, flow);
-  const char* const captions[] = {"追加", "上書き", "削除", "△", "▽"};
+  const QString captions[] = {tr("追加"), tr("上書き"), tr("削除"), QStringLiteral("△"), QStringLiteral("▽")};
   for (int i = 0; i < 5; ++i) {
-    auto* button = new QPushButton(QString::fromUtf8(captions[i]), tools);
+    auto* button = new QPushButton(captions[i], tools);
     if (i >= 3) button->setFixedWidth(button->fontMetrics().horizontalAdvance("△") + 24);
     connect(button, &QPushButton::clicked, this, [this, i] { ButtonClick(i); });
     buttons_[static_cast<size_t>(i)] = button;
@@ -254,6 +255,7 @@ void TimerWindow::ShowTimerList() {
   for (const TimerEntry& e : entries) {
     QStringList texts;
     for (const std::string& t : TimerRowTexts(e)) texts << Q(t);
+    texts[2] = e.IsOneTime() ? QString() : WeekdaysText(e.WeekMask);  // in the user's language
     const int row = list_->AddRow(texts);
     list_->SetHidden(row, 0, e.WeekMask);
     list_->SetHidden(row, 1, e.Active);
@@ -288,7 +290,7 @@ void TimerWindow::ExternalChange() {
   // again); what the user typed stays unless they let it go.
   asking_ = true;
   const int answer = MsgBoxCentered(
-      this, QStringLiteral("タイマーファイルが変更されたため読み直しました。入力中の内容を残しますか？"),
+      this, tr("タイマーファイルが変更されたため読み直しました。入力中の内容を残しますか？"),
       kMbYesNo | kMbIconQuestion, {});
   asking_ = false;
   if (answer != kIdNo) return;
@@ -313,17 +315,19 @@ void TimerWindow::PickDateForField() {
   dirty_ = true;
 }
 
+QString TimerWindow::CoreText(const std::string& text) const { return Q(Translate(app_.state().lang, text)); }
+
 bool TimerWindow::Tell(const FrmTimer::Outcome& outcome) {
   AfterWait();
   if (!outcome.ok) {
-    if (!outcome.message.empty()) MsgBoxCentered(this, Q(outcome.message), kMbIconCritical, {});
+    if (!outcome.message.empty()) MsgBoxCentered(this, CoreText(outcome.message), kMbIconCritical, {});
     return false;
   }
   if (outcome.saveFailed) {
-    MsgBoxCentered(this, QStringLiteral("タイマーファイルを保存できません（変更は有効です。ログを参照してください）"),
+    MsgBoxCentered(this, tr("タイマーファイルを保存できません（変更は有効です。ログを参照してください）"),
                    kMbIconCritical, {});
   } else if (!outcome.message.empty()) {
-    MsgBoxCentered(this, Q(outcome.message), kMbIconInformation, {});
+    MsgBoxCentered(this, CoreText(outcome.message), kMbIconInformation, {});
   }
   return true;
 }
@@ -359,7 +363,7 @@ void TimerWindow::ButtonClick(int index) {
     case 2: {
       if (row < 0 || row >= static_cast<int>(shownKeys_.size())) return;
       const std::string key = shownKeys_[static_cast<size_t>(row)];
-      if (MsgBoxCentered(this, QStringLiteral("選択されたタイマーを削除しますか？"), kMbYesNo | kMbIconQuestion, {}) ==
+      if (MsgBoxCentered(this, tr("選択されたタイマーを削除しますか？"), kMbYesNo | kMbIconQuestion, {}) ==
           kIdNo) {
         return;
       }
@@ -402,7 +406,7 @@ void TimerWindow::EditCell(int row, int column, const QString& text) {
       break;
     case 2:
       f.useDate = false;
-      f.weekMask = WeekMaskFromText(value);
+      f.weekMask = WeekMaskOf(text);
       break;
     case 3: f.startTime = SixDigitRule(value); break;
     case 4: f.length = SixDigitRule(value); break;
@@ -423,7 +427,7 @@ void TimerWindow::EditCell(int row, int column, const QString& text) {
 void TimerWindow::MenuTimer(int index) {
   if (dialogOpen_) return;
   dialogOpen_ = true;
-  const QString path = FileDialog(this, index == 1, QStringLiteral("タイマーリスト|*.lst"),
+  const QString path = FileDialog(this, index == 1, tr("タイマーリスト") + "|*.lst",
                                   Q(app_.state().paths.programFolder), {});
   dialogOpen_ = false;
   if (path.isEmpty()) return;

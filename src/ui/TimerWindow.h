@@ -74,6 +74,8 @@ class TimerWindow : public QWidget {
   void PickDateForField();
   void EditCell(int row, int column, const QString& text);
   void MoveRow(int from, int to);
+  // A text of the editor's rules in the user's language.
+  QString CoreText(const std::string& text) const;
   // Tells the user what a command did; true when it succeeded.
   bool Tell(const FrmTimer::Outcome& outcome);
   void AfterWait();

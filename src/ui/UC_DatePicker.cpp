@@ -1,5 +1,7 @@
 #include "ui/UC_DatePicker.h"
 
+#include <QCoreApplication>
+#include <QFontInfo>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -30,8 +32,9 @@ bool InYears(const year_month& ym) {
 }
 
 QString StripText(const Date& d) {
-  return QString::fromStdString(Pad(static_cast<int>(d.year()), 4) + "年" + Pad(unsigned{d.month()}, 2) + "月" +
-                                Pad(unsigned{d.day()}, 2) + "日");
+  return QCoreApplication::translate("kavon::ui::UC_DatePicker", "%1年%2月%3日")
+      .arg(QString::fromStdString(Pad(static_cast<int>(d.year()), 4)), QString::fromStdString(Pad(unsigned{d.month()}, 2)),
+           QString::fromStdString(Pad(unsigned{d.day()}, 2)));
 }
 
 // Light: the application-workspace grey, 30 lighter in each part.
@@ -107,9 +110,16 @@ void UC_DatePicker::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   p.fillRect(rect(), palette().color(QPalette::Base));
-  p.setFont(font());
+  // Two digits always fit a day's cell with room between them, whatever
+  // the font's digits are like.
+  QFont f = font();
+  const double cell = Twips(0, 0, kCell, kCell).width();
+  for (int px = QFontInfo(f).pixelSize(); px > 6 && QFontMetricsF(f).horizontalAdvance("00") > cell - 4; --px) {
+    f.setPixelSize(px - 1);
+  }
+  p.setFont(f);
   for (int c = 0; c < 7; ++c) {
-    const QString name = QString::fromStdString(DayOfWeekName(Date{}, c + 1, firstDayWeek_));
+    const QString name = WeekdayInitial(c + firstDayWeek_ - 1);
     p.setPen(palette().color(QPalette::Text));
     p.drawText(Twips(kGridLeft + c * kCell, 60, kCell, kCell), Qt::AlignCenter, name);
   }
@@ -214,7 +224,7 @@ void UC_DatePicker::StepMonth(int months) {
 }
 
 bool UC_DatePicker::AskTypedDate() {
-  std::string answer = InputBox(this, {}, QStringLiteral("日付選択"), QString::fromStdString(DateText(value_)))
+  std::string answer = InputBox(this, {}, tr("日付選択"), QString::fromStdString(DateText(value_)))
                            .trimmed()
                            .toStdString();
   if (answer.empty()) return false;

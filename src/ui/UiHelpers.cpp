@@ -1,5 +1,6 @@
 #include "ui/UiHelpers.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -118,11 +119,62 @@ QString InputBox(QWidget* owner, const QString& prompt, const QString& title, co
 
 QString BrowseFolder(const QString& start, const QString& prompt, QWidget* owner) {
   if (TestFileAnswer()) return TestFileAnswer()(false, start);
-  const QString caption = prompt.isEmpty() ? QStringLiteral("フォルダを選択してください") : prompt;
+  const QString caption = prompt.isEmpty() ? QCoreApplication::translate("kavon::ui", "フォルダを選択してください") : prompt;
   const QString chosen =
       QFileDialog::getExistingDirectory(owner, caption, start.isEmpty() ? QDir::currentPath() : start);
   if (chosen.isEmpty()) return {};
   return chosen.endsWith('/') ? chosen : chosen + '/';
+}
+
+namespace {
+
+// The weekday names as the translation catalogue knows them.
+constexpr const char* kWeekdays[] = {QT_TRANSLATE_NOOP("kavon::ui::Weekday", "日"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Weekday", "月"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Weekday", "火"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Weekday", "水"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Weekday", "木"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Weekday", "金"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Weekday", "土")};
+
+// A calendar's column heads: one letter in English.
+constexpr const char* kInitials[] = {QT_TRANSLATE_NOOP("kavon::ui::Calendar", "日"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Calendar", "月"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Calendar", "火"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Calendar", "水"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Calendar", "木"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Calendar", "金"),
+                                     QT_TRANSLATE_NOOP("kavon::ui::Calendar", "土")};
+
+}  // namespace
+
+QString WeekdayInitial(int index) {
+  return QCoreApplication::translate("kavon::ui::Calendar", kInitials[((index % 7) + 7) % 7]);
+}
+
+QString WeekdayName(int index) {
+  return QCoreApplication::translate("kavon::ui::Weekday", kWeekdays[((index % 7) + 7) % 7]);
+}
+
+QString WeekdaysText(int mask) {
+  QStringList names;
+  for (int day = 0; day < 7; ++day) {
+    if (mask >> day & 1) names << WeekdayName(day);
+  }
+  // Japanese names run together (月水金); others are words apart.
+  const bool oneChar = WeekdayName(0).size() == 1;
+  return names.join(oneChar ? QString() : QStringLiteral(" "));
+}
+
+int WeekMaskOf(const QString& text) {
+  int mask = 0;
+  for (int day = 0; day < 7; ++day) {
+    // The translated name or the Japanese one: a typed 月 works in English too.
+    if (text.contains(WeekdayName(day), Qt::CaseInsensitive) || text.contains(QString::fromUtf8(kWeekdays[day]))) {
+      mask |= 1 << day;
+    }
+  }
+  return mask;
 }
 
 void FitToScreen(QWidget* window) {

@@ -44,6 +44,14 @@ QString InputBox(QWidget* owner, const QString& prompt, const QString& title, co
 // The chosen folder with a trailing separator, or "".
 QString BrowseFolder(const QString& start, const QString& prompt, QWidget* owner);
 
+// The name of weekday index (0 = Sunday) in the user's language: 日, Su.
+QString WeekdayName(int index);
+// The same as a calendar's column heads show it: 日, S.
+QString WeekdayInitial(int index);
+// The weekdays of a mask (bit 0 Sunday) as the grid shows them, and back.
+QString WeekdaysText(int mask);
+int WeekMaskOf(const QString& text);
+
 // Keeps a top-level window inside the available area of its screen: a
 // size larger than the area shrinks to it (down to the window's minimum),
 // a position that would put any part outside moves it in.

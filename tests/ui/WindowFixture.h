@@ -52,9 +52,13 @@ inline const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnviron
 struct WindowFixture : AppFixture {
   std::unique_ptr<ui::MainWindow> window;
   // timerText: timer.txt as found at startup.
-  explicit WindowFixture(const std::string& ini, const std::string& timerText = {}) : AppFixture(ini) {
+  explicit WindowFixture(const std::string& ini, const std::string& timerText = {}, int lang = Lang::kJapanese)
+      : AppFixture(ini) {
     if (!timerText.empty()) WriteWholeFile(dir.File("timer.txt"), timerText);
     Load();
+    // The windows' own texts are Japanese unless a test installs the English
+    // catalogue; the core's texts follow suit, whatever the test's locale.
+    state().lang = Lang(lang);
     window = std::make_unique<ui::MainWindow>(*app);
     window->resize(900, window->sizeHint().height());
     window->show();

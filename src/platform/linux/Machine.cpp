@@ -45,6 +45,12 @@ std::unique_ptr<SerialSystem> MakeSerialSystem() { return std::make_unique<Linux
 std::unique_ptr<HidSystem> MakeHidSystem() { return std::make_unique<HidrawSystem>(); }
 std::unique_ptr<SettingsBackend> MakeUserSettings() { return nullptr; }
 
+// Terminals here take the UTF-8 kavon prints.
+void PrepareConsole() {}
+
+// The environment's locale is the user's language here.
+std::string UserUiLanguage() { return {}; }
+
 SystemFolders DefaultFolders() {
   return {XdgFolder("XDG_DATA_HOME", ".local/share") + "/kavon", XdgFolder("XDG_CONFIG_HOME", ".config") + "/tarvelin",
           Env("XDG_RUNTIME_DIR")};

@@ -72,6 +72,19 @@ std::unique_ptr<SettingsBackend> MakeUserSettings() { return std::make_unique<Re
 
 // Beside kavon.exe when that folder is writable (an install of one's own),
 // else the user's local application data (an install under Program Files).
+void PrepareConsole() {
+  // cmd.exe shows the ANSI code page by default: the Japanese summary
+  // would be mojibake.
+  SetConsoleOutputCP(CP_UTF8);
+  SetConsoleCP(CP_UTF8);
+}
+
+std::string UserUiLanguage() {
+  // LANG and friends are rarely set on Windows; the account's UI language is
+  // the user's. Japanese is primary language 0x11.
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? "ja" : "en";
+}
+
 SystemFolders DefaultFolders() {
   const std::filesystem::path exe = ProgramFolder();
   std::string folder = U8String(exe);
