@@ -401,6 +401,14 @@ void MainTick::ServiceChannels() {
 }
 
 void MainTick::ServiceChannel(int ch) {
+  // A tick that comes late finds several buffers waiting and takes them
+  // all: a machine too busy to tick ten times a second never falls behind
+  // the device, as one buffer a tick would.
+  for (int n = 0; n < kCaptureBuffers && ServiceOneBuffer(ch); ++n) {
+  }
+}
+
+bool MainTick::ServiceOneBuffer(int ch) {
   ChannelCapture& c = app_.capture.Channel(ch);
   app_.capture.ReadPosition(ch);
   LogDropped(ch, app_.capture.ReadDropped(ch));
@@ -415,24 +423,30 @@ void MainTick::ServiceChannel(int ch) {
     health_.BufferArrived(ch, std::max(v.peakDb[0], v.peakDb[1]));
     if (c.IsOpen != 1) rec_.ResetChannelDisplay(ch);
   } else if (r == kMustStop) {
-    if (c.FileFull && rec_.ContinueInNextFile(ch)) return;
+    if (c.FileFull && rec_.ContinueInNextFile(ch)) return false;
     const std::string text = "録音停止（中断）" + std::to_string(ch + 1) + " " + c.RecFileName;
     rec_.StopRecording(ch);
     app_.log.WriteLog(text);
     app_.view[static_cast<size_t>(ch)].error = c.DeviceLost ? "録音デバイス切断 " + c.RecFileName : text;
-    return;
+    return false;
   }
   // A failing disk shows on the row for as long as the recording lasts
   // and after it, until the next start.
   ChannelView& view = app_.view[static_cast<size_t>(ch)];
   if (c.WriteFailing) view.error = "書き込みエラー " + c.RecFileName;
-  if (c.RecLimitFrames < 1 || c.RecLimitFrames > app_.capture.FramesElapsed(ch)) return;
-  if (rec_.IsTimerRecording(ch) && HandOverAtLimit(ch)) return;
-  rec_.StopRecording(ch, false);
-  app_.log.WriteLog("録音停止（終了）" + std::to_string(ch + 1) + " " + c.RecFileName);
+  if (c.RecLimitFrames >= 1 && c.RecLimitFrames <= app_.capture.FramesElapsed(ch)) {
+    if (rec_.IsTimerRecording(ch) && HandOverAtLimit(ch)) return false;
+    rec_.StopRecording(ch, false);
+    app_.log.WriteLog("録音停止（終了）" + std::to_string(ch + 1) + " " + c.RecFileName);
+    return false;
+  }
+  return r >= 0 && c.IsOpen == 1;
 }
 
 void MainTick::Tick() {
+  // The disk writes this tick hands over begin when it is done: the writer
+  // must not take the tick's core from it on a busy machine.
+  const WriteHold writes = app_.capture.HoldWrites();
   const double start = ClampedSecondsSinceMidnight(app_.clock);
   int request = CorrectionRequest(start);
   int pending = 0;

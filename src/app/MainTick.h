@@ -100,6 +100,8 @@ class MainTick {
   TimerEntry* Find(const TimerEntry& e);
   void ServiceChannels();
   void ServiceChannel(int ch);
+  // One waiting buffer and what follows from it; whether to look for another.
+  bool ServiceOneBuffer(int ch);
   // Starts handled more than a week ago by the steady clock can no longer
   // come round again, whatever the wall clock did meanwhile.
   void ForgetOldStarts();

@@ -1,5 +1,6 @@
 #include "audio/DiskWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -83,9 +84,23 @@ bool DiskWriter::Push(WriteJob job) {
     if (job.kind == WriteJob::Kind::Append && pending_[job.ch] >= maxJobs_) return false;
     ++pending_[job.ch];
     queue_.push_back(std::move(job));
+    if (held_ > 0) return true;
   }
   wake_.notify_one();
   return true;
+}
+
+void DiskWriter::Hold() {
+  std::lock_guard lock(mutex_);
+  ++held_;
+}
+
+void DiskWriter::Release() {
+  {
+    std::lock_guard lock(mutex_);
+    if (--held_ > 0 || queue_.empty()) return;
+  }
+  wake_.notify_one();
 }
 
 std::vector<WriteOutcome> DiskWriter::Take() {
@@ -100,6 +115,8 @@ size_t DiskWriter::Pending(int ch) {
 }
 
 bool DiskWriter::Drain(double seconds) {
+  // Whoever waits for the writer wants it running, held or not.
+  wake_.notify_one();
   std::unique_lock lock(mutex_);
   return idle_.wait_for(lock, std::chrono::duration<double>(seconds), [this] {
     for (const auto& [ch, n] : pending_) {
@@ -127,6 +144,19 @@ std::vector<char> DiskWriter::TakeBuffer(size_t size) {
   }
   buffer.resize(size);
   return buffer;
+}
+
+void DiskWriter::KeepSpares(size_t count, size_t size) {
+  count = std::min(count, kSpareBuffers);
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (spare_.size() >= count) return;
+    }
+    std::vector<char> buffer(size);  // allocated and touched outside the lock
+    std::lock_guard lock(mutex_);
+    spare_.push_back(std::move(buffer));
+  }
 }
 
 void DiskWriter::Abandon() {

@@ -65,6 +65,14 @@ class DiskWriter {
   // gave back when there is one, so the tick neither allocates nor faults
   // in fresh pages while the disk is busy.
   std::vector<char> TakeBuffer(size_t size);
+  // Keeps at least `count` spare buffers of `size` bytes ready, so that even
+  // the first flushes after a start find one.
+  void KeepSpares(size_t count, size_t size);
+  // While held (Hold nests), jobs pushed do not wake the writer: Release
+  // does. The tick holds it, so that a flush it hands over never has the
+  // writer take the tick's core before the tick is done.
+  void Hold();
+  void Release();
   // A slow disk, for tests: each job waits this long first.
   void SetDelayMs(int ms) { delayMs_ = ms; }
 
@@ -82,8 +90,25 @@ class DiskWriter {
   std::vector<WriteOutcome> done_;
   std::vector<std::vector<char>> spare_;
   bool stop_ = false;
+  int held_ = 0;
   std::atomic<int> delayMs_{0};
   std::thread thread_;
+};
+
+// Holds a writer (when there is one) for as long as it lives.
+class WriteHold {
+ public:
+  explicit WriteHold(DiskWriter* writer) : writer_(writer) {
+    if (writer_) writer_->Hold();
+  }
+  ~WriteHold() {
+    if (writer_) writer_->Release();
+  }
+  WriteHold(const WriteHold&) = delete;
+  WriteHold& operator=(const WriteHold&) = delete;
+
+ private:
+  DiskWriter* writer_;
 };
 
 }  // namespace kavon

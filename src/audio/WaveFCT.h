@@ -10,22 +10,24 @@
 #include <string>
 #include <vector>
 
+#include "audio/DiskWriter.h"
 #include "platform/WaveIn.h"
 
 namespace kavon {
 
-class DiskWriter;
 class Log;
-struct WriteOutcome;
 
 using FrameCount = int64_t;
-inline constexpr int kCaptureBuffers = 16;
+// Buffers of a quarter second each queued to a device: 30 s at every rate
+// between the device and the tick, so a busy machine that runs the tick
+// late (a backup, a virus scan, a compile) loses nothing.
+inline constexpr int kCaptureBuffers = 120;
 inline constexpr int kEngineChannels = 8;
 inline constexpr uint32_t kBytesPerFrame = 4;
 // The most frames one file may receive: (2^32 - 10241) bytes of data.
 inline constexpr FrameCount kMaxFramesPerFile = 1073739264;
 
-// ServiceCapture results besides a buffer index 0..15.
+// ServiceCapture results besides a buffer index 0 .. kCaptureBuffers - 1.
 inline constexpr int kNotYet = -1;
 inline constexpr int kMustStop = -2;
 // Flushes of one channel waiting for the disk before that is a backlog.
@@ -57,6 +59,11 @@ struct BufferLevels {
   FrameCount frames = 0;
 };
 BufferLevels MeasureLevels(const int16_t* samples, FrameCount frames);
+// The largest gain the engine applies (+40 dB); larger ones are taken as this.
+inline constexpr float kMaxGain = 100.0f;
+// Applies the gain to every sample (rounded half to even, limited to
+// +-32767) and measures the result, in one pass over the buffer.
+BufferLevels ApplyGainAndMeasure(int16_t* samples, FrameCount frames, double gain);
 
 struct DiskBuffer {
   std::string FileName;
@@ -123,6 +130,8 @@ class WaveFCT {
 
   // Flushes go to this writer thread (none: written at once, inline).
   void SetWriter(DiskWriter* writer) { writer_ = writer; }
+  // Flushes handed over while the hold lives start when it ends.
+  WriteHold HoldWrites() { return WriteHold(writer_); }
   // Audio and header forced to the disk at each flush.
   void SetSync(bool on) { sync_ = on; }
   // The writer's results: failures, recoveries, the end of a backlog. The
@@ -197,7 +206,6 @@ class WaveFCT {
   void KeepPreRoll(ChannelCapture& c, const int16_t* samples, FrameCount frames) const;
   // Writes the pre-roll that ends just before frame `first` of samples.
   void WritePreRoll(int ch, const int16_t* samples, FrameCount first);
-  void ApplyGain(ChannelCapture& c, int16_t* samples, FrameCount frames) const;
   bool DetectStart(ChannelCapture& c, const int16_t* samples, FrameCount frames, FrameCount& first, FrameCount& count) const;
   // Stop detection; true when it ended the call itself (the cut).
   bool DetectStop(int ch, const int16_t* samples, FrameCount frames, FrameCount first, FrameCount& count, int& result);

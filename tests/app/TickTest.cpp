@@ -311,24 +311,31 @@ TEST(Tick, TimerFileEditedByHandIsReloadedAndNeverRewrittenUnchanged) {
 
 TEST(Tick, AfterAStallATimerRecordingEndsOnScheduleWithTheLossLogged) {
   AppFixture f("NumRec=0\n");
-  WriteTimer(f, "\"0\",\"60\",\"2024/03/01\",\"10:00:01\",\"0\",\"\",\"Show\"\r\n");
+  WriteTimer(f, "\"0\",\"120\",\"2024/03/01\",\"10:00:01\",\"0\",\"\",\"Show\"\r\n");
   f.Load();
   f.Run(10);
-  f.clock.Advance(30);  // the process stood still (stopped, a paused machine)
-  f.Run(20.5);          // to 10:01:00.5
+  // A tick 20 s late (a starved process) loses nothing: it takes every
+  // buffer that waited at once.
+  f.clock.Advance(19.9);
+  f.Run(0.1);  // to 10:00:30
+  EXPECT_GE(f.channel(0).FramesCaptured, 28.75 * 44100);
+  EXPECT_EQ(Count(f.ErrText(), "音声欠落"), 0);
+  f.Run(10);
+  f.clock.Advance(40);  // the process stood still (stopped, a paused machine)
+  f.Run(40.5);          // to 10:02:00.5
   ASSERT_EQ(f.channel(0).IsOpen, 1);
   f.Run(1.5);
-  EXPECT_EQ(f.channel(0).IsOpen, 0);  // at its scheduled end, not 26 s later
+  EXPECT_EQ(f.channel(0).IsOpen, 0);  // at its scheduled end, not 10 s later
   const std::string file = f.dir.File("Show 2024-03-01 10_00_01.wav");
   const std::string err = f.ErrText();
   const std::string lost = "音声欠落 1 " + file + " ";
   const size_t at = err.find(lost);
   ASSERT_NE(at, std::string::npos);
   const double lostSeconds = std::stod(err.substr(at + lost.size()));
-  EXPECT_NEAR(lostSeconds, 26, 0.3);  // 30 s less the 4 s of queued buffers
+  EXPECT_NEAR(lostSeconds, 10, 0.3);  // 40 s less the 30 s of queued buffers
   // What was lost counts toward the length: the file holds the rest.
-  EXPECT_EQ(test::IndependentRead(file).frames, std::llround((60 - lostSeconds) * 44100));
-  EXPECT_NE(err.find("制御戻らず 30.100"), std::string::npos);
+  EXPECT_EQ(test::IndependentRead(file).frames, std::llround((120 - lostSeconds) * 44100));
+  EXPECT_NE(err.find("制御戻らず 40.100"), std::string::npos);
   EXPECT_EQ(Count(err, "時計の変更"), 0);  // a stall is no change of the clock
   f.clock.SetLocal(2024, 3, 1, 12, 0, 0);   // but this is
   f.Run(1);

@@ -67,6 +67,7 @@ TEST(WaveFCT, GainRoundsHalfToEvenAndClipsSymmetrically) {
       {0.5, 3, 2},        {0.5, 5, 2},         {0.5, -3, -2},     {0.5, 1, 0},
       {1.995262, 20000, 32767}, {1.995262, -20000, -32767}, {1.0, -32768, -32768}, {2.0, -16384, -32767},
       {0.0, 12345, 0},    {1.995262, 100, 200},
+      {100.0, 327, 32700}, {100.0, -328, -32767}, {1000.0, 3, 300},  // +40 dB at most
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.gain) + " " + std::to_string(c.in));
