@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -184,9 +185,13 @@ TEST_F(AlsaTest, AnOverrunOrASuspendDoesNotEndTheRecording) {
     EXPECT_FALSE(run.channel->DeviceLost);
     EXPECT_GE(run.channel->FramesWritten, 80000);
     run.engine.CloseCapture(0);
+    // Besides the recovery, a user without real-time rights is told so once.
     const auto messages = run.alsa.TakeMessages();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_NE(messages.front().find(error == EPIPE ? "オーバーランから回復" : "休止から回復"), std::string::npos);
+    const std::string recovered = error == EPIPE ? "オーバーランから回復" : "休止から回復";
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [&](const std::string& m) { return m.find(recovered) != std::string::npos; }),
+              1);
+    EXPECT_LE(messages.size(), 2u);
   }
 }
 

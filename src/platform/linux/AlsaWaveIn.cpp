@@ -1,8 +1,13 @@
 #include "platform/linux/AlsaWaveIn.h"
 
 #include <alsa/asoundlib.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <set>
 #include <utility>
@@ -12,10 +17,13 @@
 namespace kavon::platform {
 namespace {
 
-constexpr unsigned kBufferUs = 500000;  // half a second in the driver
+constexpr unsigned kBufferUs = 2000000;  // up to two seconds in the driver
 constexpr unsigned kPeriodUs = 50000;   // woken every 50 ms
 constexpr int kWaitMs = 100;            // the reader looks at its stop flag this often
 constexpr snd_pcm_uframes_t kMaxRead = 4096;
+// Real-time priority of a reader: above every ordinary process, below the
+// kernel's interrupt threads (50).
+constexpr int kReaderPriority = 20;
 
 std::string HintValue(void* hint, const char* id) {
   char* v = snd_device_name_get_hint(hint, id);
@@ -40,6 +48,23 @@ WaveResult OpenResult(int err) {
     case ENOMEM: return kWaveNoMemory;
     default: return kWaveError;
   }
+}
+
+// Asks for SCHED_FIFO for the calling reader thread, at kReaderPriority or
+// the RLIMIT_RTPRIO the system grants if that is lower (a service's
+// LimitRTPRIO, limits.conf's rtprio). Empty when granted, else why not.
+std::string RaiseToRealtime() {
+  rlimit limit{};
+  int priority = kReaderPriority;
+  if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur > 0) {
+    priority = std::min<int>(priority, static_cast<int>(limit.rlim_cur));
+  }
+  sched_param param{};
+  param.sched_priority = priority;
+  const int err = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  if (err == 0) return {};
+  return std::string(std::strerror(err)) + ", RLIMIT_RTPRIO " +
+         (limit.rlim_cur == RLIM_INFINITY ? "unlimited" : std::to_string(limit.rlim_cur));
 }
 
 }  // namespace
@@ -269,6 +294,12 @@ int AlsaWaveIn::Recover(Stream& s, int error) {
 }
 
 void AlsaWaveIn::Reader(Stream& s) {
+  // The reader is all that stands between the driver's buffer and an
+  // overrun: on a busy machine it must run when the device has audio. Where
+  // real-time scheduling is refused it runs as an ordinary thread, said once.
+  if (const std::string refused = RaiseToRealtime(); !refused.empty() && !realtimeRefusalNoted_.exchange(true)) {
+    Note("録音スレッドはリアルタイム優先度なしで動作 " + refused);
+  }
   const uint32_t rate = s.format.samplesPerSec;
   while (s.running) {
     int16_t* target = nullptr;

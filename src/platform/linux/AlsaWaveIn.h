@@ -75,6 +75,7 @@ class AlsaWaveIn : public WaveIn {
   std::string lastOpenDetail_;
   int injectError_ = 0;
   uint64_t injectAfter_ = 0;
+  std::atomic<bool> realtimeRefusalNoted_{false};
 };
 
 }  // namespace kavon::platform

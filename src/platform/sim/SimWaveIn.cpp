@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <numbers>
+#include <numeric>
 #include <sstream>
 #include <utility>
 
@@ -77,13 +78,15 @@ struct SimWaveIn::Device {
   bool lost = false;
   bool frozen = false;
   uint64_t lostFrames = 0;
+  std::vector<int16_t> period;  // one period of a tone, at periodRate
+  uint32_t periodRate = 0;
 
   void Frame(uint64_t n, uint32_t rate, int16_t& left, int16_t& right) {
     const SimSource& src = def.source;
     left = right = 0;
     switch (src.kind) {
       case SimSource::Kind::Silence: return;
-      case SimSource::Kind::Tone: left = right = ToneAt(n, rate, src.frequency, src.levelDb); return;
+      case SimSource::Kind::Tone: left = right = ToneFrame(n, rate); return;
       case SimSource::Kind::Noise: left = right = Clip(NoiseAt(n) * Amplitude(src.levelDb)); return;
       case SimSource::Kind::Script: ScriptAt(n, rate, left, right); return;
       case SimSource::Kind::WavFile:
@@ -97,6 +100,22 @@ struct SimWaveIn::Device {
         }
         return;
     }
+  }
+
+  // A tone of whole hertz repeats every rate / gcd(rate, hz) frames: one
+  // period is computed once per rate and then read, so that eight simulated
+  // channels cost the machine next to nothing.
+  int16_t ToneFrame(uint64_t n, uint32_t rate) {
+    const double hz = def.source.frequency;
+    const auto whole = static_cast<uint64_t>(hz);
+    if (hz <= 0 || static_cast<double>(whole) != hz || rate == 0) return ToneAt(n, rate, hz, def.source.levelDb);
+    if (periodRate != rate) {
+      const uint64_t frames = rate / std::gcd(uint64_t{rate}, whole);
+      period.resize(static_cast<size_t>(frames));
+      for (uint64_t k = 0; k < frames; ++k) period[static_cast<size_t>(k)] = ToneAt(k, rate, hz, def.source.levelDb);
+      periodRate = rate;
+    }
+    return period[static_cast<size_t>(n % period.size())];
   }
 
   static int16_t ToneAt(uint64_t n, uint32_t rate, double hz, double db) {
@@ -325,7 +344,8 @@ void SimWaveIn::StartRealtime() {
   thread_ = std::thread([this] {
     while (running_.load()) {
       Pump();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      // As often as a sound card's driver wakes its reader.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   });
 }

@@ -4,7 +4,7 @@
 // queued buffers in order as time passes on the clock's steady time: Pump
 // brings every started device up to now. Tests call Pump from a FakeClock
 // listener, so capture is exact and instant; StartRealtime runs a thread
-// that pumps every 10 ms, so the program can record from it in real time.
+// that pumps every 50 ms, so the program can record from it in real time.
 #include <atomic>
 #include <cstdint>
 #include <deque>
