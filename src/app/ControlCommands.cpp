@@ -62,13 +62,18 @@ std::string Status(FrmMain& app, bool json) {
       out += std::string(ch == 0 ? "" : ",") + "{\"channel\":" + std::to_string(ch + 1) + ",\"state\":\"" + StateOf(c) +
              "\",\"file\":" + Json(c.IsOpen == 1 ? c.RecFileName : "") + ",\"elapsed\":" + Json(v.timeText) +
              ",\"level_db\":" + FormatFixed(LevelOf(v), 1) + ",\"unwritten_seconds\":" + FormatFixed(unwritten, 2) +
-             ",\"warnings\":" + Json(warnings) + "}";
+             ",\"frames_lost\":" + std::to_string(c.FramesDropped) + ",\"warnings\":" + Json(warnings) + "}";
       continue;
     }
     out += "channel " + std::to_string(ch + 1) + ": " + StateOf(c);
     if (c.IsOpen == 1) {
       out += " " + v.timeText + " " + FormatFixed(LevelOf(v), 1) + " dB " + c.RecFileName + " (unwritten " +
-             FormatFixed(unwritten, 1) + " s)";
+             FormatFixed(unwritten, 1) + " s";
+      // Audio the device delivered that never reached the recording.
+      if (c.FramesDropped > 0) {
+        out += ", lost " + FormatFixed(static_cast<double>(c.FramesDropped) / s.settings.nFreq, 3) + " s";
+      }
+      out += ")";
     }
     if (!warnings.empty()) out += " [" + warnings + "]";
     out += "\n";

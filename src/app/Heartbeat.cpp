@@ -22,9 +22,11 @@ void Heartbeat::Beat(bool force) {
   if (!force && lastBeat_ && now - *lastBeat_ < kHeartbeatSeconds) return;
   lastBeat_ = now;
   // Written in place, not synced: a lost beat only makes the next start
-  // know a few seconds less; the disk is not woken for it.
-  std::ofstream out(platform::U8Path(path_), std::ios::trunc);
-  out << clock_.NowUtc().time_since_epoch().count() << "\n";
+  // know a few seconds less; the disk is not woken for it. Overwritten,
+  // never truncated (a truncation waits for the file system's journal on a
+  // busy disk): the line is always 13 digits long until the year 2286.
+  const std::string line = std::to_string(clock_.NowUtc().time_since_epoch().count()) + "\n";
+  WriteFileAt(line.data(), line.size(), 0, path_);
 }
 
 }  // namespace kavon
