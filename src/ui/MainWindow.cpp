@@ -24,6 +24,9 @@ namespace {
 
 constexpr int kTickMs = 100;
 constexpr int kStatusEveryTicks = 10;
+// Free space changes slowly, and asking for it reads the mount table once
+// per channel: every tenth status line.
+constexpr int kFreeSpaceEveryStatus = 10;
 const QColor kRecordActive(0xc6, 0x28, 0x28);
 const QColor kStopActive(0x45, 0x5a, 0x64);
 
@@ -205,10 +208,19 @@ void MainWindow::Refresh() {
     const QString problem = CoreText(v.error.empty() ? v.warning : v.error);
     row.time->SetWarning(problem);
     row.meter->SetMessage(failed ? problem : QString());
-    row.number->setStyleSheet(problem.isEmpty() ? QString() : QStringLiteral("background: #b71c1c; color: white;"));
+    // A style sheet set anew restyles and repaints the label even when it
+    // is the same: only a change sets it.
+    if (row.flagged != !problem.isEmpty()) {
+      row.flagged = !problem.isEmpty();
+      row.number->setStyleSheet(row.flagged ? QStringLiteral("background: #b71c1c; color: white;") : QString());
+    }
     // Without trouble the time field names the file being written (after
-    // a restart, the resumed part).
-    if (problem.isEmpty()) row.time->setToolTip(c.IsOpen == 1 ? Q(c.RecFileName) : QString());
+    // a restart, the resumed part); with trouble it names the trouble.
+    if (!problem.isEmpty()) row.tip.clear();
+    if (const QString tip = c.IsOpen == 1 ? Q(c.RecFileName) : QString(); problem.isEmpty() && tip != row.tip) {
+      row.tip = tip;
+      row.time->setToolTip(tip);
+    }
     if (v.meterResets != row.meterResets) {
       row.meterResets = v.meterResets;
       row.meterDraws = v.meterDraws;
@@ -232,8 +244,11 @@ void MainWindow::UpdateStatus() {
   } else {
     parts << tr("次のタイマーはありません");
   }
-  const QString free = FreeSpaceText(app_);
-  if (!free.isEmpty()) parts << free.toHtmlEscaped();
+  if (--freeSpaceCountdown_ <= 0) {
+    freeSpaceCountdown_ = kFreeSpaceEveryStatus;
+    freeSpace_ = FreeSpaceText(app_);
+  }
+  if (!freeSpace_.isEmpty()) parts << freeSpace_.toHtmlEscaped();
   for (const std::string& problem : {app_.state().serialProblem, app_.state().hidProblem}) {
     if (!problem.empty()) parts << "<span style='color:#ff8a80'>" + CoreText(problem).toHtmlEscaped() + "</span>";
   }

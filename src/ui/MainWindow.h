@@ -69,6 +69,10 @@ class MainWindow : public QMainWindow {
     UC_Check* muonStop = nullptr;
     uint64_t meterDraws = 0;
     uint64_t meterResets = 0;
+    // What the row shows now, so that a tick that changes nothing repaints
+    // and restyles nothing.
+    bool flagged = false;
+    QString tip;
   };
   void BuildMenus();
   void BuildRows(QWidget* central);
@@ -94,6 +98,8 @@ class MainWindow : public QMainWindow {
   QSet<QString> shownMessages_;
   bool askOnClose_ = true;
   int statusCountdown_ = 0;
+  int freeSpaceCountdown_ = 0;
+  QString freeSpace_;
   WindowPlacement placement_;
 };
 

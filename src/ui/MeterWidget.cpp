@@ -27,8 +27,8 @@ QString LevelText(double db) {
   return db < 0 && body != "00.0" ? "-" + body : body;
 }
 
-QtVuSurface::QtVuSurface(QImage& image, int tpp, QFont baseFont, QColor back, QColor fore)
-    : image_(image), tpp_(tpp), font_(std::move(baseFont)), back_(back), fore_(fore),
+QtVuSurface::QtVuSurface(QImage& image, int tpp, QFont baseFont, QColor back, QColor fore, TextWidths* widths)
+    : image_(image), tpp_(tpp), font_(std::move(baseFont)), back_(back), fore_(fore), widths_(widths),
       painter_(std::make_unique<QPainter>(&image)) {
   painter_->setFont(font_);
 }
@@ -43,6 +43,12 @@ VuColor QtVuSurface::ForeColor() const { return FromQColor(fore_); }
 void QtVuSurface::SelectFontSize(double points) {
   font_.setPixelSize(std::max(1, static_cast<int>(std::lround(points * 20 / tpp_))));
   painter_->setFont(font_);
+  metrics_.reset();
+}
+
+const QFontMetricsF& QtVuSurface::Metrics() {
+  if (!metrics_) metrics_.emplace(font_);
+  return *metrics_;
 }
 
 void QtVuSurface::Fill(double x1, double y1, double x2, double y2, VuColor color) {
@@ -58,14 +64,21 @@ void QtVuSurface::Line(double x1, double y1, double x2, double y2, VuColor color
 }
 
 double QtVuSurface::TextWidth(const std::string& text) {
-  return QFontMetricsF(font_).horizontalAdvance(QString::fromStdString(text)) * tpp_;
+  if (!widths_) return Metrics().horizontalAdvance(QString::fromStdString(text)) * tpp_;
+  const auto key = std::make_pair(font_.pixelSize(), text);
+  if (const auto it = widths_->find(key); it != widths_->end()) return it->second;
+  const double width = Metrics().horizontalAdvance(QString::fromStdString(text)) * tpp_;
+  // A handful of sizes and texts in practice; bounded all the same.
+  if (widths_->size() > 4096) widths_->clear();
+  widths_->emplace(key, width);
+  return width;
 }
 
-double QtVuSurface::TextHeight(const std::string&) { return QFontMetricsF(font_).height() * tpp_; }
+double QtVuSurface::TextHeight(const std::string&) { return Metrics().height() * tpp_; }
 
 void QtVuSurface::Print(double x, double y, const std::string& text) {
   painter_->setPen(fore_);
-  painter_->drawText(QPointF(x / tpp_, y / tpp_ + QFontMetricsF(font_).ascent()), QString::fromStdString(text));
+  painter_->drawText(QPointF(x / tpp_, y / tpp_ + Metrics().ascent()), QString::fromStdString(text));
 }
 
 void QtVuSurface::Clear() { painter_->fillRect(QRectF(QPointF(0, 0), image_.deviceIndependentSize()), back_); }
@@ -91,6 +104,7 @@ QImage MeterWidget::NewImage() const {
 
 void MeterWidget::Configure() {
   tpp_ = TwipsPerPixel(this);
+  widths_.clear();
   const double heightTwips = height() * tpp_;
   const double r = std::max(0.2, (heightTwips - 4.0 * tpp_) / (kDesignHeight - 4.0 * tpp_));
   vu_ = std::make_unique<C_VU>(tpp_);
@@ -162,7 +176,7 @@ void MeterWidget::DrawLevels(double meanL, double peakL, double meanR, double pe
   last_[3] = peakR;
   if (!vu_) return;
   image_ = background_;  // the caller restores the background: UseBG
-  QtVuSurface surface(image_, tpp_, font_, kMeterBack, kMeterFore);
+  QtVuSurface surface(image_, tpp_, font_, kMeterBack, kMeterFore, &widths_);
   vu_->PictureBox(&surface);
   vu_->DrawVU(0, meanL, peakL, LevelText(meanL).toStdString(), 99);
   vu_->DrawVU(1, meanR, peakR, LevelText(meanR).toStdString(), 99);

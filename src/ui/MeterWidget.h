@@ -4,19 +4,29 @@
 // each buffer's levels are drawn onto a copy of it, and paintEvent only
 // copies the result to the screen.
 #include <QFont>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QWidget>
 #include <array>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "audio/C_VU.h"
 
 namespace kavon::ui {
 
+// Widths of texts by font pixel size: the meter measures the same few
+// value texts at every draw, and shaping them anew each time costs more
+// than drawing the bars.
+using TextWidths = std::map<std::pair<int, std::string>, double>;
+
 // VuSurface over an image: twips to logical pixels at tpp twips a pixel.
 class QtVuSurface : public VuSurface {
  public:
-  QtVuSurface(QImage& image, int tpp, QFont baseFont, QColor back, QColor fore);
+  QtVuSurface(QImage& image, int tpp, QFont baseFont, QColor back, QColor fore, TextWidths* widths = nullptr);
   ~QtVuSurface() override;
 
   double Width() const override;
@@ -36,7 +46,11 @@ class QtVuSurface : public VuSurface {
   int tpp_;
   QFont font_;
   QColor back_, fore_;
+  TextWidths* widths_;
+  std::optional<QFontMetricsF> metrics_;  // of font_, made when first needed
   std::unique_ptr<class QPainter> painter_;
+
+  const QFontMetricsF& Metrics();
 };
 
 class MeterWidget : public QWidget {
@@ -75,6 +89,7 @@ class MeterWidget : public QWidget {
   std::unique_ptr<C_VU> vu_;
   QImage background_;  // scale and labels
   QImage image_;       // background plus the bars
+  TextWidths widths_;
   double last_[4] = {-60, -110, -60, -110};
   QString message_;
   double valuePoints_ = 8;  // the value texts' size, as it fits the meter
