@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/ControlDevice.h"
+#include "app/Counters.h"
 #include "app/Paths.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
@@ -72,6 +73,7 @@ struct AppState {
   // Timer programmes that fell wholly into a gap (kavon down, stalled, the
   // clock put forward) and were named in the log.
   int64_t missedProgrammes = 0;
+  ProgramCounters counters;
   // `kavon ctl quit`: whoever drives the tick ends kavon cleanly.
   bool quitRequested = false;
 

@@ -69,6 +69,7 @@ void AdjustClock(AppState& app) {
     return;
   }
   const platform::CivilTime after = app.clock.NowLocal();
+  ++app.counters.clockCorrections;
   app.log.WriteLog("時刻修正終了 " + FormatFixed(after.SecondsSinceMidnight() - t0, 6) + " " + StampText(before) + "--" +
                    StampText(after));
 }

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <vector>
 
+#include "app/Metrics.h"
 #include "common/Text.h"
 #include "common/Translate.h"
 
@@ -99,6 +100,7 @@ std::string AnswerControlRequest(FrmMain& app, const std::string& request) {
   if (w.empty()) return "ERROR empty request\n";
   AppState& s = app.state();
   if (w[0] == "status" && (w.size() == 1 || (w.size() == 2 && w[1] == "--json"))) return Status(app, w.size() == 2);
+  if (w[0] == "metrics" && w.size() == 1) return "OK\n" + RenderMetrics(app);
   if (w[0] == "quit" && w.size() == 1) {
     s.quitRequested = true;
     return "OK quitting\n";
@@ -127,7 +129,7 @@ std::string AnswerControlRequest(FrmMain& app, const std::string& request) {
     app.recording().RecButtonClick(ch, 1, Origin::ControlCode);
     return "OK stopped " + file + "\n";
   }
-  return "ERROR unknown request '" + request.substr(0, 60) + "' (status [--json], start N, stop N, reload-timers, quit)\n";
+  return "ERROR unknown request '" + request.substr(0, 60) + "' (status [--json], metrics, start N, stop N, reload-timers, quit)\n";
 }
 
 }  // namespace kavon

@@ -128,6 +128,41 @@ void FrmMain::Load() {
   tick_.Start(heartbeat_.Previous());
   heartbeat_.Beat(true);
   timerQuietAt_ = app_.displayDate + " " + app_.displayTime;
+  app_.counters.startTime = std::chrono::duration<double>(app_.clock.NowUtc().time_since_epoch()).count();
+  Guarded("Load", [&] { StartHttp(); });
+}
+
+void FrmMain::StartHttp() {
+  const std::string& spec = app_.settings.HttpListen;
+  if (spec.empty()) return;
+  std::string why;
+  if (const auto address = ParseListenAddress(spec, &why)) {
+    http_ = MakeHttpEndpoint(board_);
+    if (http_) {
+      publishedAt_ = app_.clock.SteadySeconds() - 1;
+      PublishMetrics();  // the first scrape finds something
+      why = http_->Listen(*address);
+    } else {
+      why = "this build has no HTTP server";
+    }
+  }
+  if (!why.empty()) {
+    http_.reset();
+    app_.log.WriteLog("HTTP 待ち受けできません " + spec + " " + why, 1);
+    return;
+  }
+  app_.log.WriteLog("HTTP 待ち受け " + spec);
+}
+
+void FrmMain::PublishMetrics() {
+  if (!http_) return;
+  const double now = app_.clock.SteadySeconds();
+  if (now - publishedAt_ < 1.0) return;
+  publishedAt_ = now;
+  auto snapshot = std::make_shared<MetricsSnapshot>();
+  snapshot->metrics = RenderMetrics(*this);
+  snapshot->page = RenderStatusPage(*this);
+  board_.Publish(std::move(snapshot));
 }
 
 void FrmMain::ReportUnfireable() {
@@ -275,6 +310,7 @@ void FrmMain::SetMuonStop(int ch, int on) {
 void FrmMain::Tick() {
   if (unloading_ || ticking_) return;
   ticking_ = true;
+  const auto began = std::chrono::steady_clock::now();
   Guarded("Tick", [&] { tick_.Tick(); });
   Guarded("Tick", [&] { heartbeat_.Beat(); });
   Guarded("Tick", [&] { app_.log.SyncIfDue(); });
@@ -282,6 +318,8 @@ void FrmMain::Tick() {
   Guarded("Tick", [&] {
     if (controlServer_) controlServer_->Poll([this](const std::string& r) { return AnswerControlRequest(*this, r); });
   });
+  Guarded("Tick", [&] { PublishMetrics(); });
+  app_.counters.tick.Observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
   ticking_ = false;
 }
 
@@ -356,6 +394,7 @@ void FrmMain::SaveSwitches() {
 void FrmMain::Unload() {
   // No tick may start a channel once the channels are being closed.
   unloading_ = true;
+  if (http_) http_->Stop();
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
     Guarded("Unload", [&] {
       const bool wasOpen = app_.capture.Channel(ch).IsOpen == 1;

@@ -9,7 +9,9 @@
 
 #include "app/AppState.h"
 #include "app/Heartbeat.h"
+#include "app/HttpEndpoint.h"
 #include "app/MainTick.h"
+#include "app/Metrics.h"
 #include "app/RecordingControl.h"
 #include "app/HidControl.h"
 #include "app/SerialControl.h"
@@ -101,6 +103,10 @@ class FrmMain {
   void RepairHeaders();
   // Shutdown: waits (bounded) for the disk and says what it could not write.
   void FinishWrites();
+  // The HTTP endpoint of HttpListen, if any, and what it serves: published
+  // by the tick once a second.
+  void StartHttp();
+  void PublishMetrics();
 
   AppState app_;
   bool useWriterThread_ = true;
@@ -114,6 +120,9 @@ class FrmMain {
   RecordingControl rec_;
   MainTick tick_;
   Heartbeat heartbeat_;
+  MetricsBoard board_;  // outlives the endpoint that reads it
+  std::unique_ptr<HttpEndpoint> http_;
+  double publishedAt_ = 0;  // steady seconds
   Settings loaded_;  // as read at startup
   FileVersion timerVersion_;  // of the file the list was read from or written to
   double timerCheckedAt_ = 0;  // steady seconds

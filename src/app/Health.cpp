@@ -97,17 +97,27 @@ void Health::CheckDisks() {
   }
 }
 
-std::string Health::Warnings(int ch) const {
+Health::Active Health::ActiveOn(int ch) const {
   const Channel& h = channels_[static_cast<size_t>(ch)];
-  std::vector<std::string> parts;
-  if (h.deadAir) parts.push_back("無音");
-  if (h.stalled) parts.push_back("デバイス停止");
   const ChannelCapture& c = app_.capture.Channel(ch);
+  Active a;
+  a.deadAir = h.deadAir;
+  a.stalled = h.stalled;
   if (c.IsOpen == 1) {
     const auto it = lowDisk_.find(platform::U8String(platform::U8Path(c.RecFileName).parent_path()));
-    if (it != lowDisk_.end() && it->second) parts.push_back("空き容量不足");
+    a.lowDisk = it != lowDisk_.end() && it->second;
   }
-  if (c.Backlogged) parts.push_back("書き込み遅延");
+  a.backlog = c.Backlogged;
+  return a;
+}
+
+std::string Health::Warnings(int ch) const {
+  const Active a = ActiveOn(ch);
+  std::vector<std::string> parts;
+  if (a.deadAir) parts.push_back("無音");
+  if (a.stalled) parts.push_back("デバイス停止");
+  if (a.lowDisk) parts.push_back("空き容量不足");
+  if (a.backlog) parts.push_back("書き込み遅延");
   std::string out;
   for (const auto& p : parts) out += (out.empty() ? "" : " / ") + p;
   return out;

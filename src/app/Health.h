@@ -20,6 +20,14 @@ class Health {
   void BufferArrived(int ch, double peakDb);
   // Once a tick, after the channels were serviced.
   void Check();
+  struct Active {
+    bool deadAir = false;
+    bool stalled = false;
+    bool lowDisk = false;
+    bool backlog = false;
+  };
+  // Which warnings channel ch has now.
+  Active ActiveOn(int ch) const;
   // What is wrong on channel ch now ("" for nothing).
   std::string Warnings(int ch) const;
 

@@ -239,6 +239,7 @@ void MainTick::Fire(TimerEntry& e, const DueSecond& s, std::optional<int64_t> li
   // Logged whether the start succeeded or not: a failure has its own line.
   if (!limitSeconds) {
     app_.log.WriteLog("録音開始（タイマー）" + ch + " " + base);
+    ++app_.counters.timerFired;
   } else {
     std::string line = "録音再開（タイマー）" + ch + " " + base + " 残り" + std::to_string(seconds) + "秒";
     if (c.IsOpen == 1) line += " " + c.RecFileName;
@@ -364,6 +365,7 @@ bool MainTick::HandOverAtLimit(int ch) {
     return false;
   }
   app_.log.WriteLog("録音開始（タイマー）" + std::to_string(ch + 1) + " " + base);
+  ++app_.counters.timerFired;
   if (TimerEntry* listed = Find(e)) listed->Active = 1;
   scheduledEnd_[static_cast<size_t>(ch)] =
       ShiftDateTimeText(next->date + " " + e.StartTime, e.Length, app_.settings.HourAdjust);

@@ -99,6 +99,7 @@ Settings ReadAllSettings(SettingsStore& store) {
   s.ResumeTimer = ReadIntSetting(store, "ResumeTimer", 1) == 0 ? 0 : 1;
   s.DeadAirSec = CheckedInt(store, "DeadAirSec", 0, s, [](int v) { return v >= 0 && v <= 86400; });
   s.DiskWarnMin = CheckedInt(store, "DiskWarnMin", 30, s, [](int v) { return v >= 0 && v <= 100000; });
+  s.HttpListen = store.ReadSetting("HttpListen", "");
   const int preRoll = ReadIntSetting(store, "PreRollMS", 0);
   s.PreRollMS = std::clamp(preRoll, 0, kMaxPreRollMS);
   if (s.PreRollMS != preRoll) {

@@ -59,6 +59,8 @@ struct Settings {
   int DeadAirSec = 0;
   int DiskWarnMin = 30;
   int PreRollMS = 0;
+  // host:port of the HTTP endpoint for monitoring ("" = off).
+  std::string HttpListen;
   // "key=value (used)" of every stored value that was out of bounds, with
   // the value used instead, for one log line each at startup.
   std::vector<std::string> rejected;

@@ -277,6 +277,7 @@ void WaveFCT::WritePreRoll(int ch, const int16_t* samples, FrameCount first) {
   }
   if (here > 0) WriteDiskBuffer(ch, samples + 2 * (first - here), here * kBytesPerFrame, c.RecFileName, 0);
   c.FramesWritten += earlier + here;
+  c.Totals.framesWritten += static_cast<uint64_t>(earlier + here);
   c.FileFramesWritten += earlier + here;
   c.PreRoll.clear();
 }
@@ -308,6 +309,7 @@ bool WaveFCT::ProcessFrames(int ch, int16_t* samples, FrameCount frames, int& re
   }
   if (count > 0) WriteDiskBuffer(ch, samples + 2 * first, count * kBytesPerFrame, c.RecFileName, 0);
   c.FramesWritten += count;
+  c.Totals.framesWritten += static_cast<uint64_t>(count);
   c.FileFramesWritten += count;
   return false;
 }
@@ -372,6 +374,7 @@ FrameCount WaveFCT::ReadDropped(int ch) {
   const auto delta = static_cast<FrameCount>(total - c.DeviceDropped);
   c.DeviceDropped = total;
   c.FramesDropped += delta;
+  c.Totals.lostDevice += static_cast<uint64_t>(delta);
   return delta;
 }
 
@@ -445,6 +448,7 @@ void WaveFCT::WriteOut(int ch) {
   if (!writer_->Push(std::move(job))) {
     // The disk is a minute behind: what is waiting is kept, this goes.
     NoteLost(ch, d.FileName, bytes);
+    c.Totals.lostBacklog += static_cast<uint64_t>(bytes / kBytesPerFrame);
     log_.WriteLog("書き込み待ちが一杯のため音声を破棄 " + std::to_string(ch + 1) + " " + d.FileName + " " +
                       FormatFixed(static_cast<double>(bytes) / kBytesPerFrame / format_.samplesPerSec, 3) + "秒",
                   1);
@@ -497,6 +501,7 @@ void WaveFCT::HandleOutcome(const WriteOutcome& o) {
   ChannelCapture& c = Channel(o.ch);
   if (o.status == 0) {
     ++c.WriteFailures;
+    ++c.Totals.writeErrors;
     NoteWriteFailure(o.ch, o.file, o.bytesLost, o.why);
   } else if (o.status == 1 && c.WriteFailing) {
     NoteWriteRecovered(o.ch, o.file);
@@ -538,6 +543,7 @@ void WaveFCT::NoteWriteFailure(int ch, const std::string& fileName, int64_t byte
   ChannelCapture& c = Channel(ch);
   NoteLost(ch, fileName, bytesLost);
   c.BytesDropped += bytesLost;
+  c.Totals.lostWriteError += static_cast<uint64_t>(bytesLost / kBytesPerFrame);
   if (std::exchange(c.WriteFailing, true)) return;
   log_.WriteLog("WriteDiskBuffer err2 pl=" + std::to_string(ch) + " FN=" + fileName + " " + why, 1);
 }
@@ -566,6 +572,7 @@ int WaveFCT::ContinueInFile(int ch, const std::string& fileName) {
     const auto frames = static_cast<FrameCount>(c.Carry.size() / 2);
     WriteDiskBuffer(ch, c.Carry.data(), frames * kBytesPerFrame, fileName, 0);
     c.FramesWritten += frames;
+    c.Totals.framesWritten += static_cast<uint64_t>(frames);
     c.FileFramesWritten += frames;
     c.Carry.clear();
   }

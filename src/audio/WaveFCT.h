@@ -77,6 +77,15 @@ struct DiskBuffer {
 };
 
 // Capture state of one recording channel.
+// Since the process started, never reset: what monitoring counts.
+struct CaptureTotals {
+  uint64_t framesWritten = 0;   // handed to the disk
+  uint64_t lostDevice = 0;      // dropped by the device: an overrun, or kavon stalled
+  uint64_t lostBacklog = 0;     // dropped because the disk was a minute behind
+  uint64_t lostWriteError = 0;  // in writes that failed
+  uint64_t writeErrors = 0;     // failed writes
+};
+
 struct ChannelCapture {
   platform::WaveHandle hWaveIn = 0;
   std::string DevInName;  // the stored device name, resolved at each open
@@ -122,6 +131,7 @@ struct ChannelCapture {
   // The recording ended on silence: nothing after the run is written.
   bool StoppedOnSilence = false;
   platform::WaveResult LastError = platform::kWaveOk;
+  CaptureTotals Totals;
 };
 
 class WaveFCT {

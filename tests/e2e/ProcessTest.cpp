@@ -1,10 +1,14 @@
 // The kavon program itself, started as a child process with --home in a
 // temporary folder.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -354,12 +358,65 @@ TEST(Process, ControlCommand) {
     EXPECT_EQ(rc, 1);
   }
   EXPECT_NE(ctl("status").find("channel 2: recording"), std::string::npos);  // nothing changed
+  // The metrics alone, as a scraper's file wants them.
+  EXPECT_EQ(ctl("metrics", &rc).rfind("# HELP kavon_build_info ", 0), 0u);
+  EXPECT_EQ(rc, 0);
   EXPECT_EQ(ctl("stop 2").rfind("OK stopped ", 0), 0u);
   kill(pid, SIGTERM);
   EXPECT_EQ(WaitExit(pid), 0);
   EXPECT_FALSE(std::filesystem::exists(dir.File("kavon.sock")));
   EXPECT_NE(ctl("status", &rc).find("no running kavon"), std::string::npos);
   EXPECT_EQ(rc, 1);
+}
+
+// A port nobody holds now: the kernel's choice for a socket that then lets it go.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0;
+  close(fd);
+  return ok ? ntohs(a.sin_port) : -1;
+}
+
+// The HTTP endpoint of a running kavon, as Prometheus and a browser meet
+// it: /metrics in the exposition format, the status page, 404 for any
+// other path and for writes, and many clients at once.
+TEST(Process, HttpEndpointServesMetricsAndTheStatusPage) {
+  test::TempDir dir;
+  const int port = FreePort();
+  ASSERT_GT(port, 0);
+  test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nNumRec=1\nHttpListen=127.0.0.1:" + std::to_string(port) + "\n");
+  const pid_t pid = Start({"--home", dir.path(), "--headless", "--audio", "sim"});
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(1, 0);
+  auto metrics = client.Get("/metrics");
+  for (int i = 0; i < 100 && !(metrics && metrics->status == 200); ++i) {
+    usleep(100000);
+    metrics = client.Get("/metrics");
+  }
+  ASSERT_TRUE(metrics && metrics->status == 200);
+  EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  EXPECT_NE(metrics->body.find("kavon_build_info{version=\""), std::string::npos);
+  EXPECT_NE(metrics->body.find("kavon_channel_recording{channel=\"2\"} 0\n"), std::string::npos);
+  const auto page = client.Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_NE(page->body.find("<table>"), std::string::npos);
+  for (const char* path : {"/nope", "/metrics/x", "/../etc/passwd"}) {
+    const auto r = client.Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 404) << path;
+  }
+  const auto post = client.Post("/metrics", "x", "text/plain");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 404);
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitExit(pid), 0);
+  EXPECT_NE(TodayLog(dir.path()).find("HTTP 待ち受け 127.0.0.1:" + std::to_string(port)), std::string::npos);
 }
 
 TEST(Process, ListsSimulatedDevices) {

@@ -1,0 +1,249 @@
+#include "app/Metrics.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "Version.h"
+#include "app/FrmMain.h"
+#include "app/HttpEndpoint.h"
+#include "common/Text.h"
+#include "common/Translate.h"
+#include "platform/Utf8Path.h"
+#include "schedule/DateTime.h"
+
+namespace kavon {
+namespace {
+
+std::string LabelValue(const std::string& v) {
+  std::string out;
+  for (const char c : v) {
+    if (c == '\\' || c == '"') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+// Integers as integers, the rest with enough digits to round-trip.
+std::string Number(double v) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "+Inf" : "-Inf";
+  std::ostringstream out;
+  out.precision(15);
+  out << v;
+  return out.str();
+}
+
+class Exposition {
+ public:
+  void Family(const std::string& name, const char* type, const std::string& help) {
+    name_ = name;
+    text_ += "# HELP " + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+  }
+  void Sample(double value, const std::string& labels = "", const std::string& suffix = "") {
+    text_ += name_ + suffix + (labels.empty() ? "" : "{" + labels + "}") + " " + Number(value) + "\n";
+  }
+  std::string Take() { return std::move(text_); }
+
+ private:
+  std::string name_;
+  std::string text_;
+};
+
+std::string Channel(int ch) { return "channel=\"" + std::to_string(ch + 1) + "\""; }
+
+void ChannelFamilies(Exposition& e, FrmMain& app) {
+  AppState& s = app.state();
+  const int count = s.settings.NumRec + 1;
+  const auto each = [&](const std::string& name, const char* type, const std::string& help, auto value) {
+    e.Family(name, type, help);
+    for (int ch = 0; ch < count; ++ch) value(ch, s.capture.Channel(ch));
+  };
+  each("kavon_channel_recording", "gauge", "1 while the channel writes a recording.",
+       [&](int ch, const ChannelCapture& c) { e.Sample(c.IsOpen == 1 && c.IsRecording == 1, Channel(ch)); });
+  each("kavon_channel_waiting_for_sound", "gauge", "1 while the channel is open and waits for sound before writing.",
+       [&](int ch, const ChannelCapture& c) { e.Sample(c.IsOpen == 1 && c.IsRecording != 1, Channel(ch)); });
+  each("kavon_frames_written_total", "counter", "Audio frames handed to the disk, per channel.",
+       [&](int ch, const ChannelCapture& c) { e.Sample(static_cast<double>(c.Totals.framesWritten), Channel(ch)); });
+  each("kavon_frames_lost_total", "counter",
+       "Audio frames lost, by cause: device (an overrun or a stall: kavon did not read in time), backlog (the disk "
+       "was a minute behind), write_error (writes that failed).",
+       [&](int ch, const ChannelCapture& c) {
+         e.Sample(static_cast<double>(c.Totals.lostDevice), Channel(ch) + ",cause=\"device\"");
+         e.Sample(static_cast<double>(c.Totals.lostBacklog), Channel(ch) + ",cause=\"backlog\"");
+         e.Sample(static_cast<double>(c.Totals.lostWriteError), Channel(ch) + ",cause=\"write_error\"");
+       });
+  each("kavon_write_errors_total", "counter", "Disk writes that failed, per channel.",
+       [&](int ch, const ChannelCapture& c) { e.Sample(static_cast<double>(c.Totals.writeErrors), Channel(ch)); });
+  each("kavon_warning_active", "gauge",
+       "1 while a warning is active on the channel: dead_air, device_stalled, disk_space, write_backlog.",
+       [&](int ch, const ChannelCapture&) {
+         const Health::Active a = app.tick().health().ActiveOn(ch);
+         e.Sample(a.deadAir, Channel(ch) + ",kind=\"dead_air\"");
+         e.Sample(a.stalled, Channel(ch) + ",kind=\"device_stalled\"");
+         e.Sample(a.lowDisk, Channel(ch) + ",kind=\"disk_space\"");
+         e.Sample(a.backlog, Channel(ch) + ",kind=\"write_backlog\"");
+       });
+  each("kavon_level_dbfs", "gauge", "The meter's last mean level, dB below full scale.",
+       [&](int ch, const ChannelCapture&) {
+         const ChannelView& v = s.view[static_cast<size_t>(ch)];
+         e.Sample(v.meanDb[0], Channel(ch) + ",side=\"left\"");
+         e.Sample(v.meanDb[1], Channel(ch) + ",side=\"right\"");
+       });
+}
+
+double NowSeconds(const AppState& s) {
+  return std::chrono::duration<double>(s.clock.NowUtc().time_since_epoch()).count();
+}
+
+void TimerFamilies(Exposition& e, FrmMain& app) {
+  AppState& s = app.state();
+  e.Family("kavon_timer_entries", "gauge", "Entries in the timer list.");
+  e.Sample(static_cast<double>(s.timers.Count()));
+  e.Family("kavon_timer_fired_total", "counter", "Recordings started by the timer list.");
+  e.Sample(static_cast<double>(s.counters.timerFired));
+  e.Family("kavon_timer_missed_total", "counter", "Timer programmes of which nothing could be recorded.");
+  e.Sample(static_cast<double>(s.missedProgrammes));
+  // Only while there is a next start: no sample rather than a made-up one.
+  const auto next = app.tick().NextDue();
+  if (!next) return;
+  const int64_t ahead = SecondsBetween(s.displayDate + " " + s.displayTime, next->first);
+  e.Family("kavon_next_timer_start_seconds", "gauge", "When the next timer entry starts, in Unix time.");
+  e.Sample(std::floor(NowSeconds(s)) + static_cast<double>(ahead));
+}
+
+void DiskFamily(Exposition& e, FrmMain& app) {
+  std::set<std::string> folders;
+  for (int ch = 0; ch <= app.state().settings.NumRec; ++ch) folders.insert(app.recording().ChannelFolder(ch));
+  e.Family("kavon_disk_free_bytes", "gauge", "Free space of the disk holding a channel folder.");
+  for (const auto& folder : folders) {
+    std::error_code ec;
+    const auto space = std::filesystem::space(platform::U8Path(folder.empty() ? "." : folder), ec);
+    if (!ec) e.Sample(static_cast<double>(space.available), "path=\"" + LabelValue(folder) + "\"");
+  }
+}
+
+void TickFamily(Exposition& e, const TickHistogram& h) {
+  e.Family("kavon_tick_seconds", "histogram", "How long each main tick took.");
+  uint64_t cumulative = 0;
+  for (size_t i = 0; i < h.kBounds.size(); ++i) {
+    cumulative += h.counts[i];
+    e.Sample(static_cast<double>(cumulative), "le=\"" + Number(h.kBounds[i]) + "\"", "_bucket");
+  }
+  e.Sample(static_cast<double>(h.count), "le=\"+Inf\"", "_bucket");
+  e.Sample(h.sum, "", "_sum");
+  e.Sample(static_cast<double>(h.count), "", "_count");
+}
+
+std::string Html(const std::string& s) {
+  std::string out;
+  for (const char c : s) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string RenderMetrics(FrmMain& app) {
+  AppState& s = app.state();
+  Exposition e;
+  e.Family("kavon_build_info", "gauge", "Always 1; the version of kavon in its label.");
+  e.Sample(1, "version=\"" + LabelValue(kVersion) + "\"");
+  e.Family("kavon_start_time_seconds", "gauge", "When this kavon started, in Unix time.");
+  e.Sample(s.counters.startTime);
+  ChannelFamilies(e, app);
+  TimerFamilies(e, app);
+  DiskFamily(e, app);
+  TickFamily(e, s.counters.tick);
+  e.Family("kavon_clock_corrections_total", "counter", "Times the clock was set from the time signal.");
+  e.Sample(static_cast<double>(s.counters.clockCorrections));
+  e.Family("kavon_box_connected", "gauge", "1 while the control box of the kind is open.");
+  e.Sample(s.serial != nullptr, "kind=\"serial\"");
+  e.Sample(s.hid != nullptr, "kind=\"hid\"");
+  return e.Take();
+}
+
+std::string RenderStatusPage(FrmMain& app) {
+  AppState& s = app.state();
+  std::string page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"2\">"
+      "<title>kavon</title><style>body{font-family:sans-serif;margin:1.5em;background:#f7f7f7}"
+      "table{border-collapse:collapse;background:#fff}td,th{border:1px solid #ccc;padding:.3em .7em;text-align:left}"
+      "th{background:#e8e8e8}.rec{color:#fff;background:#c62828}.wait{background:#ffe082}.warn{color:#c62828;"
+      "font-weight:bold}.bar{display:inline-block;height:.7em;background:#43a047;vertical-align:middle}"
+      "</style></head><body>\n<h1>kavon " +
+      Html(kVersion) + "</h1>\n<p>" + Html(s.displayDate + " " + s.displayTime) +
+      " &middot; timer " + (s.TimerOn == 1 ? "on" : "off") + " &middot; " + std::to_string(s.timers.Count()) +
+      " entries" + (s.missedProgrammes > 0 ? " &middot; <span class=\"warn\">missed programmes: " +
+                                                 std::to_string(s.missedProgrammes) + "</span>"
+                                           : "") +
+      "</p>\n<table><tr><th>channel</th><th>state</th><th>time</th><th>level</th><th>file</th><th>warnings</th></tr>\n";
+  for (int ch = 0; ch <= s.settings.NumRec; ++ch) {
+    const ChannelCapture& c = s.capture.Channel(ch);
+    const ChannelView& v = s.view[static_cast<size_t>(ch)];
+    const bool open = c.IsOpen == 1;
+    const char* state = !open ? "stopped" : c.IsRecording == 1 ? "recording" : "waiting";
+    const double level = std::max(v.meanDb[0], v.meanDb[1]);
+    const std::string warnings =
+        Translate(s.lang, v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning));
+    const int width = static_cast<int>(std::clamp((level + 60.0) * 2.0, 0.0, 120.0));
+    page += "<tr><td>" + std::to_string(ch + 1) + "</td><td class=\"" +
+            (!open ? "" : c.IsRecording == 1 ? "rec" : "wait") + "\">" + state + "</td><td>" +
+            (open ? Html(v.timeText) : "") + "</td><td>" +
+            (open ? "<span class=\"bar\" style=\"width:" + std::to_string(width) + "px\"></span> " +
+                        FormatFixed(level, 1) + " dB"
+                  : "") +
+            "</td><td>" + (open ? Html(c.RecFileName) : "") + "</td><td class=\"warn\">" + Html(warnings) +
+            "</td></tr>\n";
+  }
+  page += "</table>\n<h2>Next</h2>\n";
+  const auto next = app.tick().NextDue();
+  page += next ? "<p>" + Html(next->first) + " channel " + std::to_string(next->second.Ch + 1) + " " +
+                     Html(next->second.FileTitle) + " (" + std::to_string(next->second.Length) + " s)</p>\n"
+               : std::string(s.TimerOn == 1 ? "<p>none</p>\n" : "<p>the timer is off</p>\n");
+  return page + "<p><a href=\"/metrics\">metrics</a></p>\n</body></html>\n";
+}
+
+std::optional<ListenAddress> ParseListenAddress(const std::string& spec, std::string* why) {
+  const size_t colon = spec.rfind(':');
+  if (colon == std::string::npos || colon == 0) {
+    *why = "not host:port";
+    return std::nullopt;
+  }
+  ListenAddress a;
+  a.host = spec.substr(0, colon);
+  if (a.host.front() == '[') {
+    if (a.host.size() < 3 || a.host.back() != ']') {
+      *why = "an IPv6 address must stand in brackets: [::1]:9723";
+      return std::nullopt;
+    }
+    a.host = a.host.substr(1, a.host.size() - 2);
+  } else if (a.host.find(':') != std::string::npos) {
+    *why = "an IPv6 address must stand in brackets: [::1]:9723";
+    return std::nullopt;
+  }
+  const std::string port = spec.substr(colon + 1);
+  const auto n = ParseInteger(port, 1, 65535);
+  if (!n || !IsDigits(port)) {
+    *why = "the port must be a number from 1 to 65535";
+    return std::nullopt;
+  }
+  a.port = static_cast<int>(*n);
+  return a;
+}
+
+}  // namespace kavon
