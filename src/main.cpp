@@ -52,7 +52,7 @@ constexpr const char* kUsage =
     "  --hid KIND    HID control box: hidraw (default; Windows HID on Windows) or sim (a quiet simulated box)\n"
     "  --list-devices  print the input devices (number, tab, name) and exit\n"
     "  --record-test SECONDS  record channel 1 for SECONDS, print the file and exit\n"
-    "  ctl REQUEST   ask the running kavon (same --home): status [--json], start N,\n"
+    "  ctl REQUEST   ask the running kavon (same --home): status [--json], metrics, start N,\n"
     "                stop N, reload-timers, quit\n"
     "  --version     print the version and exit\n"
     "  --help        print this help and exit\n";
@@ -219,15 +219,23 @@ void PrintSummary(kavon::FrmMain& app, kavon::platform::WaveIn& wave, const kavo
 
 // `kavon ctl REQUEST`: the running kavon's answer on stdout.
 int RunControlRequest(const Options& options) {
-  const kavon::ProgramPaths paths = kavon::ResolvePaths(options.home);
+  bool service = false;
+  const kavon::ProgramPaths paths = kavon::ResolveControlPaths(options.home, &service);
+  if (service) std::cerr << "kavon: asking the system service in " << paths.programFolder << "\n";
   std::string why;
   const auto answer = kavon::platform::SendControlRequest(paths.socketFile, options.ctlRequest, &why);
   if (!answer) {
     std::cerr << "kavon: no running kavon answers at " << paths.socketFile << " (" << why << ")\n";
     return 1;
   }
+  const bool ok = answer->rfind("OK", 0) == 0;
+  // The metrics are for a scraper or a file: the text alone.
+  if (ok && options.ctlRequest == "metrics") {
+    std::cout << answer->substr(answer->find('\n') + 1);
+    return 0;
+  }
   std::cout << *answer;
-  return answer->rfind("OK", 0) == 0 ? 0 : 1;
+  return ok ? 0 : 1;
 }
 
 int ListDevices(kavon::platform::WaveIn& wave) {

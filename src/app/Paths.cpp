@@ -41,4 +41,16 @@ ProgramPaths ResolvePaths(const std::string& home) {
   return p;
 }
 
+ProgramPaths ResolveControlPaths(const std::string& home, bool* service) {
+  *service = false;
+  ProgramPaths own = ResolvePaths(home);
+  if (!home.empty()) return own;
+  std::error_code ec;
+  if (std::filesystem::exists(platform::U8Path(own.socketFile), ec)) return own;
+  const std::string serviceHome = platform::DefaultFolders().service;
+  if (serviceHome.empty() || !std::filesystem::is_directory(platform::U8Path(serviceHome), ec)) return own;
+  *service = true;
+  return ResolvePaths(serviceHome);
+}
+
 }  // namespace kavon

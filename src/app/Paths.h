@@ -23,4 +23,9 @@ struct ProgramPaths {
 // From --home (when not empty) or the platform's default folders.
 ProgramPaths ResolvePaths(const std::string& home);
 
+// The paths `kavon ctl` asks: those of --home; without it the caller's own,
+// or, when the caller runs no kavon of its own and the system service's
+// home exists, the service's (then *service is set).
+ProgramPaths ResolveControlPaths(const std::string& home, bool* service);
+
 }  // namespace kavon

@@ -27,6 +27,7 @@ struct SystemFolders {
   std::string program;  // timer.txt, log/, ec.txt
   std::string config;   // kavon.ini, common.ini
   std::string runtime;  // a control endpoint whose home's path is too long; may be empty
+  std::string service;  // the system service's home, which `kavon ctl` falls back to; may be empty
 };
 SystemFolders DefaultFolders();
 

@@ -53,7 +53,7 @@ std::string UserUiLanguage() { return {}; }
 
 SystemFolders DefaultFolders() {
   return {XdgFolder("XDG_DATA_HOME", ".local/share") + "/kavon", XdgFolder("XDG_CONFIG_HOME", ".config") + "/tarvelin",
-          Env("XDG_RUNTIME_DIR")};
+          Env("XDG_RUNTIME_DIR"), "/var/lib/kavon"};
 }
 
 void InstallRequestHandlers() {

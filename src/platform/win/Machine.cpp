@@ -92,7 +92,7 @@ SystemFolders DefaultFolders() {
     const std::string local = LocalAppData();
     if (!local.empty()) folder = local + "/kavon";
   }
-  return {folder, folder, {}};
+  return {folder, folder, {}, {}};
 }
 
 void InstallRequestHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
