@@ -100,7 +100,7 @@ std::string AnswerControlRequest(FrmMain& app, const std::string& request) {
   if (w.empty()) return "ERROR empty request\n";
   AppState& s = app.state();
   if (w[0] == "status" && (w.size() == 1 || (w.size() == 2 && w[1] == "--json"))) return Status(app, w.size() == 2);
-  if (w[0] == "metrics" && w.size() == 1) return "OK\n" + RenderMetrics(app);
+  if (w[0] == "metrics" && w.size() == 1) return "OK\n" + RenderMetrics(CollectMetrics(app));
   if (w[0] == "quit" && w.size() == 1) {
     s.quitRequested = true;
     return "OK quitting\n";

@@ -159,10 +159,7 @@ void FrmMain::PublishMetrics() {
   const double now = app_.clock.SteadySeconds();
   if (now - publishedAt_ < 1.0) return;
   publishedAt_ = now;
-  auto snapshot = std::make_shared<MetricsSnapshot>();
-  snapshot->metrics = RenderMetrics(*this);
-  snapshot->page = RenderStatusPage(*this);
-  board_.Publish(std::move(snapshot));
+  board_.Publish(std::make_shared<const MetricsSnapshot>(CollectMetrics(*this)));
 }
 
 void FrmMain::ReportUnfireable() {

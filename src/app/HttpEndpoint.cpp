@@ -32,10 +32,10 @@ class HttplibEndpoint : public HttpEndpoint {
     server_.set_write_timeout(kTimeoutSeconds, 0);
     server_.set_keep_alive_timeout(kTimeoutSeconds);
     server_.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-      Serve(res, &MetricsSnapshot::metrics, "text/plain; version=0.0.4; charset=utf-8");
+      Serve(res, RenderMetrics, "text/plain; version=0.0.4; charset=utf-8");
     });
     server_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-      Serve(res, &MetricsSnapshot::page, "text/html; charset=utf-8");
+      Serve(res, RenderStatusPage, "text/html; charset=utf-8");
     });
     server_.set_error_handler([](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::to_string(res.status) + " (only GET /metrics and GET /)\n", "text/plain");
@@ -55,14 +55,15 @@ class HttplibEndpoint : public HttpEndpoint {
   }
 
  private:
-  void Serve(httplib::Response& res, std::string MetricsSnapshot::*part, const char* type) {
+  // The text is made here, on the endpoint's thread, from the tick's copy.
+  void Serve(httplib::Response& res, std::string (*render)(const MetricsSnapshot&), const char* type) {
     const auto snapshot = board_.Latest();
     if (!snapshot) {
       res.status = 503;
       res.set_content("kavon is starting\n", "text/plain");
       return;
     }
-    res.set_content(snapshot.get()->*part, type);
+    res.set_content(render(*snapshot), type);
   }
 
   const MetricsBoard& board_;

@@ -1,7 +1,7 @@
 #pragma once
 // The optional HTTP endpoint (HttpListen=host:port): GET /metrics (the
 // Prometheus text) and GET / (the status page), nothing else, read-only.
-// It runs on threads of its own and serves what the tick last published on
+// It runs on threads of its own and renders what the tick last published on
 // the board; it never touches the application's state.
 #include <memory>
 #include <optional>

@@ -57,77 +57,61 @@ class Exposition {
   std::string text_;
 };
 
-std::string Channel(int ch) { return "channel=\"" + std::to_string(ch + 1) + "\""; }
+std::string Channel(size_t ch) { return "channel=\"" + std::to_string(ch + 1) + "\""; }
 
-void ChannelFamilies(Exposition& e, FrmMain& app) {
-  AppState& s = app.state();
-  const int count = s.settings.NumRec + 1;
+void ChannelFamilies(Exposition& e, const MetricsSnapshot& s) {
   const auto each = [&](const std::string& name, const char* type, const std::string& help, auto value) {
     e.Family(name, type, help);
-    for (int ch = 0; ch < count; ++ch) value(ch, s.capture.Channel(ch));
+    for (size_t ch = 0; ch < s.channels.size(); ++ch) value(Channel(ch), s.channels[ch]);
   };
+  using C = MetricsSnapshot::Channel;
   each("kavon_channel_recording", "gauge", "1 while the channel writes a recording.",
-       [&](int ch, const ChannelCapture& c) { e.Sample(c.IsOpen == 1 && c.IsRecording == 1, Channel(ch)); });
+       [&](const std::string& l, const C& c) { e.Sample(c.open && c.recording, l); });
   each("kavon_channel_waiting_for_sound", "gauge", "1 while the channel is open and waits for sound before writing.",
-       [&](int ch, const ChannelCapture& c) { e.Sample(c.IsOpen == 1 && c.IsRecording != 1, Channel(ch)); });
+       [&](const std::string& l, const C& c) { e.Sample(c.open && !c.recording, l); });
   each("kavon_frames_written_total", "counter", "Audio frames handed to the disk, per channel.",
-       [&](int ch, const ChannelCapture& c) { e.Sample(static_cast<double>(c.Totals.framesWritten), Channel(ch)); });
+       [&](const std::string& l, const C& c) { e.Sample(static_cast<double>(c.totals.framesWritten), l); });
   each("kavon_frames_lost_total", "counter",
        "Audio frames lost, by cause: device (an overrun or a stall: kavon did not read in time), backlog (the disk "
        "was a minute behind), write_error (writes that failed).",
-       [&](int ch, const ChannelCapture& c) {
-         e.Sample(static_cast<double>(c.Totals.lostDevice), Channel(ch) + ",cause=\"device\"");
-         e.Sample(static_cast<double>(c.Totals.lostBacklog), Channel(ch) + ",cause=\"backlog\"");
-         e.Sample(static_cast<double>(c.Totals.lostWriteError), Channel(ch) + ",cause=\"write_error\"");
+       [&](const std::string& l, const C& c) {
+         e.Sample(static_cast<double>(c.totals.lostDevice), l + ",cause=\"device\"");
+         e.Sample(static_cast<double>(c.totals.lostBacklog), l + ",cause=\"backlog\"");
+         e.Sample(static_cast<double>(c.totals.lostWriteError), l + ",cause=\"write_error\"");
        });
   each("kavon_write_errors_total", "counter", "Disk writes that failed, per channel.",
-       [&](int ch, const ChannelCapture& c) { e.Sample(static_cast<double>(c.Totals.writeErrors), Channel(ch)); });
+       [&](const std::string& l, const C& c) { e.Sample(static_cast<double>(c.totals.writeErrors), l); });
   each("kavon_warning_active", "gauge",
        "1 while a warning is active on the channel: dead_air, device_stalled, disk_space, write_backlog.",
-       [&](int ch, const ChannelCapture&) {
-         const Health::Active a = app.tick().health().ActiveOn(ch);
-         e.Sample(a.deadAir, Channel(ch) + ",kind=\"dead_air\"");
-         e.Sample(a.stalled, Channel(ch) + ",kind=\"device_stalled\"");
-         e.Sample(a.lowDisk, Channel(ch) + ",kind=\"disk_space\"");
-         e.Sample(a.backlog, Channel(ch) + ",kind=\"write_backlog\"");
+       [&](const std::string& l, const C& c) {
+         e.Sample(c.warnings.deadAir, l + ",kind=\"dead_air\"");
+         e.Sample(c.warnings.stalled, l + ",kind=\"device_stalled\"");
+         e.Sample(c.warnings.lowDisk, l + ",kind=\"disk_space\"");
+         e.Sample(c.warnings.backlog, l + ",kind=\"write_backlog\"");
        });
   each("kavon_level_dbfs", "gauge", "The meter's last mean level, dB below full scale.",
-       [&](int ch, const ChannelCapture&) {
-         const ChannelView& v = s.view[static_cast<size_t>(ch)];
-         e.Sample(v.meanDb[0], Channel(ch) + ",side=\"left\"");
-         e.Sample(v.meanDb[1], Channel(ch) + ",side=\"right\"");
+       [&](const std::string& l, const C& c) {
+         e.Sample(c.meanDb[0], l + ",side=\"left\"");
+         e.Sample(c.meanDb[1], l + ",side=\"right\"");
        });
 }
 
-double NowSeconds(const AppState& s) {
-  return std::chrono::duration<double>(s.clock.NowUtc().time_since_epoch()).count();
-}
-
-void TimerFamilies(Exposition& e, FrmMain& app) {
-  AppState& s = app.state();
+void TimerFamilies(Exposition& e, const MetricsSnapshot& s) {
   e.Family("kavon_timer_entries", "gauge", "Entries in the timer list.");
-  e.Sample(static_cast<double>(s.timers.Count()));
+  e.Sample(static_cast<double>(s.timerEntries));
   e.Family("kavon_timer_fired_total", "counter", "Recordings started by the timer list.");
-  e.Sample(static_cast<double>(s.counters.timerFired));
+  e.Sample(static_cast<double>(s.timerFired));
   e.Family("kavon_timer_missed_total", "counter", "Timer programmes of which nothing could be recorded.");
-  e.Sample(static_cast<double>(s.missedProgrammes));
+  e.Sample(static_cast<double>(s.timerMissed));
   // Only while there is a next start: no sample rather than a made-up one.
-  const auto next = app.tick().NextDue();
-  if (!next) return;
-  const int64_t ahead = SecondsBetween(s.displayDate + " " + s.displayTime, next->first);
+  if (!s.nextStart) return;
   e.Family("kavon_next_timer_start_seconds", "gauge", "When the next timer entry starts, in Unix time.");
-  e.Sample(std::floor(NowSeconds(s)) + static_cast<double>(ahead));
+  e.Sample(*s.nextStart);
 }
 
-void DiskFamily(Exposition& e, FrmMain& app) {
-  std::set<std::string> folders;
-  for (int ch = 0; ch <= app.state().settings.NumRec; ++ch) folders.insert(app.recording().ChannelFolder(ch));
+void DiskFamily(Exposition& e, const MetricsSnapshot& s) {
   e.Family("kavon_disk_free_bytes", "gauge", "Free space of the disk holding a channel folder.");
-  for (const auto& folder : folders) {
-    std::error_code ec;
-    const auto space = std::filesystem::space(platform::U8Path(folder.empty() ? "." : folder), ec);
-    if (!ec) e.Sample(static_cast<double>(space.available), "path=\"" + LabelValue(folder) + "\"");
-  }
+  for (const auto& [folder, bytes] : s.diskFree) e.Sample(bytes, "path=\"" + LabelValue(folder) + "\"");
 }
 
 void TickFamily(Exposition& e, const TickHistogram& h) {
@@ -158,27 +142,72 @@ std::string Html(const std::string& s) {
 
 }  // namespace
 
-std::string RenderMetrics(FrmMain& app) {
-  AppState& s = app.state();
+MetricsSnapshot CollectMetrics(FrmMain& app) {
+  AppState& a = app.state();
+  MetricsSnapshot s;
+  s.startTime = a.counters.startTime;
+  std::set<std::string> folders;
+  for (int ch = 0; ch <= a.settings.NumRec; ++ch) {
+    const ChannelCapture& c = a.capture.Channel(ch);
+    const ChannelView& v = a.view[static_cast<size_t>(ch)];
+    MetricsSnapshot::Channel out;
+    out.open = c.IsOpen == 1;
+    out.recording = c.IsRecording == 1;
+    out.totals = c.Totals;
+    out.warnings = app.tick().health().ActiveOn(ch);
+    out.meanDb = v.meanDb;
+    if (out.open) {
+      out.timeText = v.timeText;
+      out.file = c.RecFileName;
+    }
+    if (!v.error.empty() || !v.warning.empty()) {
+      out.trouble = Translate(a.lang, v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning));
+    }
+    s.channels.push_back(std::move(out));
+    folders.insert(app.recording().ChannelFolder(ch));
+  }
+  s.now = a.displayDate + " " + a.displayTime;
+  s.timerOn = a.TimerOn == 1;
+  s.timerEntries = a.timers.Count();
+  s.timerFired = a.counters.timerFired;
+  s.timerMissed = static_cast<uint64_t>(std::max<int64_t>(0, a.missedProgrammes));
+  if (const auto next = app.tick().NextDue()) {
+    const double now = std::chrono::duration<double>(a.clock.NowUtc().time_since_epoch()).count();
+    s.nextStart = std::floor(now) + static_cast<double>(SecondsBetween(s.now, next->first));
+    s.nextText = next->first + " channel " + std::to_string(next->second.Ch + 1) + " " + next->second.FileTitle + " (" +
+                 std::to_string(next->second.Length) + " s)";
+  }
+  for (const auto& folder : folders) {
+    std::error_code ec;
+    const auto space = std::filesystem::space(platform::U8Path(folder.empty() ? "." : folder), ec);
+    if (!ec) s.diskFree.emplace_back(folder, static_cast<double>(space.available));
+  }
+  s.tick = a.counters.tick;
+  s.clockCorrections = a.counters.clockCorrections;
+  s.serialOpen = a.serial != nullptr;
+  s.hidOpen = a.hid != nullptr;
+  return s;
+}
+
+std::string RenderMetrics(const MetricsSnapshot& s) {
   Exposition e;
   e.Family("kavon_build_info", "gauge", "Always 1; the version of kavon in its label.");
   e.Sample(1, "version=\"" + LabelValue(kVersion) + "\"");
   e.Family("kavon_start_time_seconds", "gauge", "When this kavon started, in Unix time.");
-  e.Sample(s.counters.startTime);
-  ChannelFamilies(e, app);
-  TimerFamilies(e, app);
-  DiskFamily(e, app);
-  TickFamily(e, s.counters.tick);
+  e.Sample(s.startTime);
+  ChannelFamilies(e, s);
+  TimerFamilies(e, s);
+  DiskFamily(e, s);
+  TickFamily(e, s.tick);
   e.Family("kavon_clock_corrections_total", "counter", "Times the clock was set from the time signal.");
-  e.Sample(static_cast<double>(s.counters.clockCorrections));
+  e.Sample(static_cast<double>(s.clockCorrections));
   e.Family("kavon_box_connected", "gauge", "1 while the control box of the kind is open.");
-  e.Sample(s.serial != nullptr, "kind=\"serial\"");
-  e.Sample(s.hid != nullptr, "kind=\"hid\"");
+  e.Sample(s.serialOpen, "kind=\"serial\"");
+  e.Sample(s.hidOpen, "kind=\"hid\"");
   return e.Take();
 }
 
-std::string RenderStatusPage(FrmMain& app) {
-  AppState& s = app.state();
+std::string RenderStatusPage(const MetricsSnapshot& s) {
   std::string page =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"2\">"
       "<title>kavon</title><style>body{font-family:sans-serif;margin:1.5em;background:#f7f7f7}"
@@ -186,36 +215,27 @@ std::string RenderStatusPage(FrmMain& app) {
       "th{background:#e8e8e8}.rec{color:#fff;background:#c62828}.wait{background:#ffe082}.warn{color:#c62828;"
       "font-weight:bold}.bar{display:inline-block;height:.7em;background:#43a047;vertical-align:middle}"
       "</style></head><body>\n<h1>kavon " +
-      Html(kVersion) + "</h1>\n<p>" + Html(s.displayDate + " " + s.displayTime) +
-      " &middot; timer " + (s.TimerOn == 1 ? "on" : "off") + " &middot; " + std::to_string(s.timers.Count()) +
-      " entries" + (s.missedProgrammes > 0 ? " &middot; <span class=\"warn\">missed programmes: " +
-                                                 std::to_string(s.missedProgrammes) + "</span>"
-                                           : "") +
+      Html(kVersion) + "</h1>\n<p>" + Html(s.now) + " &middot; timer " + (s.timerOn ? "on" : "off") + " &middot; " +
+      std::to_string(s.timerEntries) + " entries" +
+      (s.timerMissed > 0
+           ? " &middot; <span class=\"warn\">missed programmes: " + std::to_string(s.timerMissed) + "</span>"
+           : "") +
       "</p>\n<table><tr><th>channel</th><th>state</th><th>time</th><th>level</th><th>file</th><th>warnings</th></tr>\n";
-  for (int ch = 0; ch <= s.settings.NumRec; ++ch) {
-    const ChannelCapture& c = s.capture.Channel(ch);
-    const ChannelView& v = s.view[static_cast<size_t>(ch)];
-    const bool open = c.IsOpen == 1;
-    const char* state = !open ? "stopped" : c.IsRecording == 1 ? "recording" : "waiting";
-    const double level = std::max(v.meanDb[0], v.meanDb[1]);
-    const std::string warnings =
-        Translate(s.lang, v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning));
+  for (size_t ch = 0; ch < s.channels.size(); ++ch) {
+    const MetricsSnapshot::Channel& c = s.channels[ch];
+    const char* state = !c.open ? "stopped" : c.recording ? "recording" : "waiting";
+    const double level = std::max(c.meanDb[0], c.meanDb[1]);
     const int width = static_cast<int>(std::clamp((level + 60.0) * 2.0, 0.0, 120.0));
-    page += "<tr><td>" + std::to_string(ch + 1) + "</td><td class=\"" +
-            (!open ? "" : c.IsRecording == 1 ? "rec" : "wait") + "\">" + state + "</td><td>" +
-            (open ? Html(v.timeText) : "") + "</td><td>" +
-            (open ? "<span class=\"bar\" style=\"width:" + std::to_string(width) + "px\"></span> " +
-                        FormatFixed(level, 1) + " dB"
-                  : "") +
-            "</td><td>" + (open ? Html(c.RecFileName) : "") + "</td><td class=\"warn\">" + Html(warnings) +
-            "</td></tr>\n";
+    page += "<tr><td>" + std::to_string(ch + 1) + "</td><td class=\"" + (!c.open ? "" : c.recording ? "rec" : "wait") +
+            "\">" + state + "</td><td>" + Html(c.timeText) + "</td><td>" +
+            (c.open ? "<span class=\"bar\" style=\"width:" + std::to_string(width) + "px\"></span> " +
+                          FormatFixed(level, 1) + " dB"
+                    : "") +
+            "</td><td>" + Html(c.file) + "</td><td class=\"warn\">" + Html(c.trouble) + "</td></tr>\n";
   }
-  page += "</table>\n<h2>Next</h2>\n";
-  const auto next = app.tick().NextDue();
-  page += next ? "<p>" + Html(next->first) + " channel " + std::to_string(next->second.Ch + 1) + " " +
-                     Html(next->second.FileTitle) + " (" + std::to_string(next->second.Length) + " s)</p>\n"
-               : std::string(s.TimerOn == 1 ? "<p>none</p>\n" : "<p>the timer is off</p>\n");
-  return page + "<p><a href=\"/metrics\">metrics</a></p>\n</body></html>\n";
+  page += "</table>\n<h2>Next</h2>\n<p>";
+  page += !s.nextText.empty() ? Html(s.nextText) : s.timerOn ? "none" : "the timer is off";
+  return page + "</p>\n<p><a href=\"/metrics\">metrics</a></p>\n</body></html>\n";
 }
 
 std::optional<ListenAddress> ParseListenAddress(const std::string& spec, std::string* why) {
