@@ -133,10 +133,10 @@ void FrmMain::Load() {
 }
 
 void FrmMain::StartHttp() {
-  const std::string& spec = app_.settings.HttpListen;
-  if (spec.empty()) return;
+  const std::string& listen = app_.settings.HttpListen;
+  if (listen.empty()) return;
   std::string why;
-  if (const auto address = ParseListenAddress(spec, &why)) {
+  if (const auto address = ParseListenAddress(listen, &why)) {
     http_ = MakeHttpEndpoint(board_);
     if (http_) {
       publishedAt_ = app_.clock.SteadySeconds() - 1;
@@ -148,10 +148,10 @@ void FrmMain::StartHttp() {
   }
   if (!why.empty()) {
     http_.reset();
-    app_.log.WriteLog("HTTP 待ち受けできません " + spec + " " + why, 1);
+    app_.log.WriteLog("HTTP 待ち受けできません " + listen + " " + why, 1);
     return;
   }
-  app_.log.WriteLog("HTTP 待ち受け " + spec);
+  app_.log.WriteLog("HTTP 待ち受け " + listen);
 }
 
 void FrmMain::PublishMetrics() {

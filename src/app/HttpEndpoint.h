@@ -18,7 +18,7 @@ struct ListenAddress {
 
 // "127.0.0.1:9723", "[::1]:9723", "0.0.0.0:9723"; std::nullopt and why for
 // anything else.
-std::optional<ListenAddress> ParseListenAddress(const std::string& spec, std::string* why);
+std::optional<ListenAddress> ParseListenAddress(const std::string& text, std::string* why);
 
 class HttpEndpoint {
  public:

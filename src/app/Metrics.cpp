@@ -238,14 +238,14 @@ std::string RenderStatusPage(const MetricsSnapshot& s) {
   return page + "</p>\n<p><a href=\"/metrics\">metrics</a></p>\n</body></html>\n";
 }
 
-std::optional<ListenAddress> ParseListenAddress(const std::string& spec, std::string* why) {
-  const size_t colon = spec.rfind(':');
+std::optional<ListenAddress> ParseListenAddress(const std::string& text, std::string* why) {
+  const size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) {
     *why = "not host:port";
     return std::nullopt;
   }
   ListenAddress a;
-  a.host = spec.substr(0, colon);
+  a.host = text.substr(0, colon);
   if (a.host.front() == '[') {
     if (a.host.size() < 3 || a.host.back() != ']') {
       *why = "an IPv6 address must stand in brackets: [::1]:9723";
@@ -256,7 +256,7 @@ std::optional<ListenAddress> ParseListenAddress(const std::string& spec, std::st
     *why = "an IPv6 address must stand in brackets: [::1]:9723";
     return std::nullopt;
   }
-  const std::string port = spec.substr(colon + 1);
+  const std::string port = text.substr(colon + 1);
   const auto n = ParseInteger(port, 1, 65535);
   if (!n || !IsDigits(port)) {
     *why = "the port must be a number from 1 to 65535";

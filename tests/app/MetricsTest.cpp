@@ -116,7 +116,7 @@ TEST(Metrics, BadListenAddressesAreLoggedAndKavonRunsOn) {
   const int taken = TakenPort(holder);
   ASSERT_GT(taken, 0);
   const struct {
-    std::string spec;
+    std::string listen;
     std::string why;
   } cases[] = {
       {"9723", "not host:port"},
@@ -128,13 +128,13 @@ TEST(Metrics, BadListenAddressesAreLoggedAndKavonRunsOn) {
       {"192.0.2.1:9723", "cannot listen"},  // an address of no machine here
   };
   for (const auto& c : cases) {
-    AppFixture f("NumRec=0\nHttpListen=" + c.spec + "\n");
+    AppFixture f("NumRec=0\nHttpListen=" + c.listen + "\n");
     f.Load();
     f.Run(1);
     const std::string err = f.ErrText();
-    EXPECT_EQ(Count(err, "HTTP 待ち受けできません " + c.spec + " "), 1) << c.spec << "\n" << err;
-    EXPECT_NE(err.find(c.why), std::string::npos) << c.spec;
-    EXPECT_EQ(AnswerControlRequest(*f.app, "start 1").rfind("OK recording", 0), 0u) << c.spec;
+    EXPECT_EQ(Count(err, "HTTP 待ち受けできません " + c.listen + " "), 1) << c.listen << "\n" << err;
+    EXPECT_NE(err.find(c.why), std::string::npos) << c.listen;
+    EXPECT_EQ(AnswerControlRequest(*f.app, "start 1").rfind("OK recording", 0), 0u) << c.listen;
   }
 }
 
