@@ -9,8 +9,10 @@
 namespace kavon {
 namespace {
 
-// A handful of threads answer every client; a slow or silent one holds its
-// thread at most the time-out, and the rest wait in the queue.
+// A handful of threads answer every client; the rest wait in the queue. A
+// silent client holds its thread at most the time-out; one that trickles
+// its request holds it longer (the time-out is per read): the endpoint is
+// for a trusted network. The tick never waits for any of them.
 constexpr int kThreads = 4;
 constexpr int kTimeoutSeconds = 2;
 
