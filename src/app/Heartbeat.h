@@ -3,8 +3,14 @@
 // ("kavon.run") every few seconds with the present instant, so that the
 // next start knows how long kavon was down (a crash, a power cut, a kill)
 // and can name the programmes that fell wholly into that time.
+// The file is written on a thread of its own: a buffered write may be held
+// by the kernel for up to 200 ms when the machine has many dirty pages (a
+// compile, a backup), and the tick must not wait for that.
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/Clock.h"
 
@@ -15,6 +21,7 @@ inline constexpr double kHeartbeatSeconds = 5.0;
 class Heartbeat {
  public:
   Heartbeat(std::string path, const platform::Clock& clock) : path_(std::move(path)), clock_(clock) {}
+  ~Heartbeat();
 
   // Reads what the previous run left (nothing when it never ran here, or
   // the file is unreadable); call once, before the first Beat.
@@ -22,14 +29,24 @@ class Heartbeat {
   // The last instant the previous run is known to have been alive.
   std::optional<platform::SysMs> Previous() const { return previous_; }
   // Writes the present instant, at most every kHeartbeatSeconds by the
-  // steady clock unless forced (at shutdown).
+  // steady clock unless forced (at start and shutdown: then it returns once
+  // the file is written).
   void Beat(bool force = false);
 
  private:
+  void Run();
+
   std::string path_;
   const platform::Clock& clock_;
   std::optional<platform::SysMs> previous_;
   std::optional<double> lastBeat_;  // steady seconds
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable written_;
+  std::optional<std::string> pending_;  // the newest line not yet written
+  bool busy_ = false;
+  bool stop_ = false;
+  std::thread writer_;  // started at the first beat
 };
 
 }  // namespace kavon
