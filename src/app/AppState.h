@@ -32,6 +32,13 @@ struct ChannelView {
   // each buffer's levels once and puts the bars back to rest on a stop.
   uint64_t meterDraws = 0;
   uint64_t meterResets = 0;
+
+  // What is wrong on the row, in the core's words: the failure, then the
+  // passing trouble.
+  std::string Trouble() const {
+    if (error.empty()) return warning;
+    return warning.empty() ? error : error + " / " + warning;
+  }
 };
 
 // Who asked for a start: only the user's own click may raise a message box.

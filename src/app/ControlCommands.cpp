@@ -54,8 +54,7 @@ std::string Status(FrmMain& app, bool json) {
     const ChannelCapture& c = s.capture.Channel(ch);
     const ChannelView& v = s.view[static_cast<size_t>(ch)];
     // In kavon's language, as its window shows them.
-    const std::string warnings =
-        Translate(s.lang, v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning));
+    const std::string warnings = Translate(s.lang, v.Trouble());
     // What a power cut now would cost: audio in memory, not yet on the disk.
     const double unwritten =
         static_cast<double>(s.capture.UnwrittenBytes(ch)) / std::max<uint32_t>(1, s.capture.Format().avgBytesPerSec);

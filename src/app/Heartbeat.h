@@ -6,12 +6,10 @@
 // The file is written on a thread of its own: a buffered write may be held
 // by the kernel for up to 200 ms when the machine has many dirty pages (a
 // compile, a backup), and the tick must not wait for that.
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "common/BackgroundWork.h"
 #include "platform/Clock.h"
 
 namespace kavon {
@@ -21,7 +19,6 @@ inline constexpr double kHeartbeatSeconds = 5.0;
 class Heartbeat {
  public:
   Heartbeat(std::string path, const platform::Clock& clock) : path_(std::move(path)), clock_(clock) {}
-  ~Heartbeat();
 
   // Reads what the previous run left (nothing when it never ran here, or
   // the file is unreadable); call once, before the first Beat.
@@ -34,19 +31,11 @@ class Heartbeat {
   void Beat(bool force = false);
 
  private:
-  void Run();
-
   std::string path_;
   const platform::Clock& clock_;
   std::optional<platform::SysMs> previous_;
   std::optional<double> lastBeat_;  // steady seconds
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable written_;
-  std::optional<std::string> pending_;  // the newest line not yet written
-  bool busy_ = false;
-  bool stop_ = false;
-  std::thread writer_;  // started at the first beat
+  BackgroundWork writer_;  // last: it writes path_ until it ends
 };
 
 }  // namespace kavon

@@ -160,9 +160,7 @@ MetricsSnapshot CollectMetrics(FrmMain& app) {
       out.timeText = v.timeText;
       out.file = c.RecFileName;
     }
-    if (!v.error.empty() || !v.warning.empty()) {
-      out.trouble = Translate(a.lang, v.error.empty() ? v.warning : v.error + (v.warning.empty() ? "" : " / " + v.warning));
-    }
+    out.trouble = Translate(a.lang, v.Trouble());
     s.channels.push_back(std::move(out));
     folders.insert(app.recording().ChannelFolder(ch));
   }

@@ -43,10 +43,10 @@ void Log::WriteLog(const std::string& text, int kind, int force) {
     if (std::exchange(failing_, false)) std::cerr << "kavon: the log in " << folder_ << " can be written again\n";
     // Errors are rare and the first thing read after a cut: synced now.
     if (kind != 0) {
-      syncer_.Request(file);
+      Sync(file);
       return;
     }
-    if (!unsynced_.empty() && unsynced_ != file) syncer_.Request(unsynced_);  // the day changed
+    if (!unsynced_.empty() && unsynced_ != file) Sync(unsynced_);  // the day changed
     unsynced_ = file;
     SyncIfDue();
     return;
@@ -57,53 +57,18 @@ void Log::WriteLog(const std::string& text, int kind, int force) {
   std::cerr << "kavon: cannot write the log in " << folder_ << " (" << why << "); going on without it\n";
 }
 
+void Log::Sync(const std::string& file) {
+  syncer_.Post(file, [file] { platform::SyncFileData(file); });
+}
+
 void Log::SyncIfDue(bool force) {
   if (unsynced_.empty()) return;
   const double now = clock_.SteadySeconds();
   if (!force && now - lastSync_ < kLogSyncSeconds) return;
-  syncer_.Request(unsynced_);
+  Sync(unsynced_);
   if (force) syncer_.Flush();
   unsynced_.clear();
   lastSync_ = now;
-}
-
-FileSyncer::~FileSyncer() {
-  {
-    const std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_one();
-  if (thread_.joinable()) thread_.join();
-}
-
-void FileSyncer::Request(const std::string& file) {
-  {
-    const std::lock_guard lock(mutex_);
-    pending_.insert(file);
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-  }
-  wake_.notify_one();
-}
-
-void FileSyncer::Flush() {
-  std::unique_lock lock(mutex_);
-  idle_.wait(lock, [this] { return pending_.empty() && !busy_; });
-}
-
-void FileSyncer::Run() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
-    // What was asked before the end is still synced.
-    if (pending_.empty()) return;
-    const std::set<std::string> files = std::exchange(pending_, {});
-    busy_ = true;
-    lock.unlock();
-    for (const auto& f : files) platform::SyncFileData(f);
-    lock.lock();
-    busy_ = false;
-    idle_.notify_all();
-  }
 }
 
 void Log::RepairTails() {

@@ -7,37 +7,13 @@
 // The syncs run on a thread of their own: on a busy disk one can wait for
 // the file system's journal for a tenth of a second and more, which the
 // writer of the line (the tick) must not spend.
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 
+#include "common/BackgroundWork.h"
 #include "platform/Clock.h"
 
 namespace kavon {
-
-// Forces files to the disk in the background.
-class FileSyncer {
- public:
-  ~FileSyncer();
-  // Returns at once; the file is synced soon after.
-  void Request(const std::string& file);
-  // Returns when every file asked for so far is synced.
-  void Flush();
-
- private:
-  void Run();
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::set<std::string> pending_;
-  bool busy_ = false;
-  bool stop_ = false;
-  std::thread thread_;  // started at the first request
-};
 
 class Log {
  public:
@@ -68,6 +44,8 @@ class Log {
   void RepairTails();
 
  private:
+  void Sync(const std::string& file);
+
   const platform::Clock& clock_;
   std::string folder_;
   std::string base_ = "kavon";
@@ -76,7 +54,7 @@ class Log {
   Echo echo_;
   std::string unsynced_;  // the .log file with lines not yet forced to the disk
   double lastSync_ = -1e9;  // steady seconds
-  FileSyncer syncer_;
+  BackgroundWork syncer_;  // the syncs, off the writer's thread
 };
 
 inline constexpr double kLogSyncSeconds = 2.0;
