@@ -228,6 +228,17 @@ bool MainTick::WasFired(const std::string& date, const TimerEntry& e) const {
 }
 
 void MainTick::Fire(TimerEntry& e, const DueSecond& s, std::optional<int64_t> limitSeconds) {
+  // A throw while starting (a name the file system cannot take, …) must
+  // neither pass unlogged nor keep the other entries of this second from
+  // starting.
+  try {
+    StartEntry(e, s, limitSeconds);
+  } catch (const std::exception& ex) {
+    ReportMissed(e, s.date + " " + s.time, ex.what());
+  }
+}
+
+void MainTick::StartEntry(TimerEntry& e, const DueSecond& s, std::optional<int64_t> limitSeconds) {
   const std::string base = BaseOf(e);
   const int64_t seconds = limitSeconds.value_or(e.Length);
   // A start made up after a gap is named by its real start; one on time,
@@ -324,10 +335,10 @@ void MainTick::ResumeMissed(const std::string& since, bool onlySince) {
   }
 }
 
-void MainTick::ReportMissed(const TimerEntry& e, const std::string& start) {
+void MainTick::ReportMissed(const TimerEntry& e, const std::string& start, const std::string& why) {
   ++app_.missedProgrammes;
   app_.log.WriteLog("録音できなかった番組 " + std::to_string(e.Ch + 1) + " " + start + " " + std::to_string(e.Length) + "秒 " +
-                        e.FileTitle,
+                        e.FileTitle + (why.empty() ? "" : " " + why),
                     1);
 }
 

@@ -74,6 +74,7 @@ class MainTick {
   // Starts entry e, due at s, on its own device for limitSeconds (its
   // length when not given), named by its start second s.
   void Fire(TimerEntry& e, const DueSecond& s, std::optional<int64_t> limitSeconds = std::nullopt);
+  void StartEntry(TimerEntry& e, const DueSecond& s, std::optional<int64_t> limitSeconds);
   // The starts that a gap passed over (kavon was not running, stood still,
   // or the clock was put forward): an entry still running is started now
   // for what is left, named by its real start; one that ended in the gap is
@@ -83,7 +84,7 @@ class MainTick {
   // changed is no gap of kavon's).
   void ResumeMissed(const std::string& since, bool onlySince);
   // An entry that fell wholly into a gap: one line, counted.
-  void ReportMissed(const TimerEntry& e, const std::string& start);
+  void ReportMissed(const TimerEntry& e, const std::string& start, const std::string& why = {});
   // e, due `late` seconds ago, finds its channel held by a timer recording:
   // true when e waits for it (joined when e starts where it ends).
   bool QueueHandOver(const TimerEntry& e, const DueSecond& s, int64_t late);

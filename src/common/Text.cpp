@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/TextCodec.h"
+
 namespace kavon {
 
 std::string Trim(std::string_view s) {
@@ -95,36 +97,8 @@ size_t Utf8Length(std::string_view s) {
 }
 
 bool IsValidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    size_t len = 0;
-    uint32_t min = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0) {
-      len = 2;
-      min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-      min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + len > s.size()) return false;
-    uint32_t cp = c & (0x7F >> len);
-    for (size_t k = 1; k < len; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
+  for (size_t i = 0, n = 0; i < s.size(); i += n) {
+    if ((n = platform::Utf8SequenceAt(s, i)) == 0) return false;
   }
   return true;
 }

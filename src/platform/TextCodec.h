@@ -1,5 +1,7 @@
 #pragma once
-// Character set conversion for files written on Japanese Windows.
+// Character sets of the text files people edit: kavon writes UTF-8, and
+// reads what Windows editors save as well (Shift-JIS, UTF-16 with a byte
+// order mark).
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,5 +10,15 @@ namespace kavon::platform {
 
 // Shift-JIS (CP932) bytes as UTF-8, or nullopt when they are not CP932.
 std::optional<std::string> Cp932ToUtf8(std::string_view bytes);
+
+// Length of the well-formed UTF-8 sequence that starts at s[i] (no overlong
+// forms, no surrogates), 0 when there is none.
+size_t Utf8SequenceAt(std::string_view s, size_t i);
+
+// A text file's bytes as UTF-8, whatever a Windows editor saved: byte order
+// marks are dropped, UTF-16 (LE or BE, told by its mark) converted, bytes
+// that are not UTF-8 read as CP932, and what is neither becomes U+FFFD.
+// Never throws: a name made from the result is always valid UTF-8.
+std::string DecodeText(std::string_view bytes);
 
 }  // namespace kavon::platform

@@ -114,11 +114,9 @@ bool TimerList::InputTimer(const std::string& path) {
 }
 
 bool TimerList::TakeText(std::string text, const std::string& path) {
-  // Editors save UTF-8 with a byte order mark; it is not part of the first field.
-  while (StartsWith(text, "\xEF\xBB\xBF")) text.erase(0, 3);
-  if (!IsValidUtf8(text)) {
-    if (auto utf8 = platform::Cp932ToUtf8(text)) text = std::move(*utf8);
-  }
+  // Shift-JIS from Japanese Windows, UTF-16 from Notepad or PowerShell, a
+  // byte order mark before the first field: all read as the same list.
+  text = platform::DecodeText(text);
   if (!EndsOnWholeRecord(text)) {
     // A save in progress (or a file cut by a crash of its writer): a title
     // cut in half must never become a recording's name.

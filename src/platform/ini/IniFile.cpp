@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/FileSync.h"
+#include "platform/TextCodec.h"
 #include "platform/Utf8Path.h"
 
 namespace kavon::platform {
@@ -42,14 +43,14 @@ std::string Lower(const std::string& s) {
 
 std::string IndexKey(const std::string& section, const std::string& key) { return Lower(section) + "\n" + Lower(key); }
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
-
 }  // namespace
 
-IniDocument IniDocument::Parse(const std::string& text) {
+IniDocument IniDocument::Parse(const std::string& bytes) {
   IniDocument doc;
+  // A file saved by a Windows editor (Shift-JIS, UTF-16) is read as text
+  // and written back as UTF-8.
+  const std::string text = DecodeText(bytes);
   std::string_view body = text;
-  while (body.substr(0, kBom.size()) == kBom) body.remove_prefix(kBom.size());
   size_t begin = 0;
   while (begin < body.size()) {
     size_t end = body.find('\n', begin);

@@ -19,8 +19,9 @@ namespace kavon::platform {
 // One parsed INI text. Pure: no file access.
 class IniDocument {
  public:
-  // Accepts byte order marks (even doubled), CR LF and CR CR LF.
-  static IniDocument Parse(const std::string& text);
+  // Accepts UTF-8 (byte order marks, even doubled), Shift-JIS and UTF-16
+  // with its mark; CR LF and CR CR LF.
+  static IniDocument Parse(const std::string& bytes);
   std::string Serialize() const;
 
   // The value, cut at its first NUL; the first entry of that name counts.

@@ -1,0 +1,117 @@
+#include <cstdint>
+
+#include "platform/TextCodec.h"
+
+namespace kavon::platform {
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+void AppendCodePoint(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// UTF-16 behind its byte order mark; a lone surrogate or an odd last byte
+// becomes U+FFFD.
+std::string FromUtf16(std::string_view bytes, bool bigEndian) {
+  const auto unit = [&](size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<uint32_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+  };
+  std::string out;
+  out.reserve(bytes.size() * 3 / 2);
+  size_t i = 2;
+  while (i + 1 < bytes.size()) {
+    const uint32_t u = unit(i);
+    i += 2;
+    if (IsHighSurrogate(u) && i + 1 < bytes.size() && IsLowSurrogate(unit(i))) {
+      AppendCodePoint(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i) - 0xDC00));
+      i += 2;
+    } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
+      out += kReplacement;
+    } else {
+      AppendCodePoint(out, u);
+    }
+  }
+  if (i < bytes.size()) out += kReplacement;
+  return out;
+}
+
+std::string ReplaceInvalidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = Utf8SequenceAt(text, i);
+    if (n == 0) {
+      out += kReplacement;
+      ++i;
+    } else {
+      out.append(text.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+size_t Utf8SequenceAt(std::string_view s, size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  size_t len = 0;
+  uint32_t min = 0;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2;
+    min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3;
+    min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  uint32_t cp = c & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    const auto cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+std::string DecodeText(std::string_view bytes) {
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') return FromUtf16(bytes, false);
+  if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') return FromUtf16(bytes, true);
+  // Some editors have written the mark more than once.
+  while (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
+  bool valid = true;
+  for (size_t i = 0, n = 0; i < bytes.size() && valid; i += n) valid = (n = Utf8SequenceAt(bytes, i)) != 0;
+  if (valid) return std::string(bytes);
+  if (auto text = Cp932ToUtf8(bytes)) return std::move(*text);
+  return ReplaceInvalidUtf8(bytes);
+}
+
+}  // namespace kavon::platform
