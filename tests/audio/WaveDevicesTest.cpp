@@ -36,7 +36,10 @@ TEST(WaveDevices, GetDeviceIdResolvesNamesNumbersAndFallsBack) {
   platform::FakeClock clock;
   platform::SimWaveIn wave(clock, {{"Line In (Studio Card)", SimSource::Silence()},
                                    {"Microphone (2- USB Audio Device)", SimSource::Silence()},
-                                   {"Mic 3", SimSource::Silence()}});
+                                   {"Mic 3", SimSource::Silence()},
+                                   {"Line In (Realtek High Definition Audio)", SimSource::Silence()},
+                                   {"Stereo Mix (Realtek High Definition Audio)", SimSource::Silence()},
+                                   {"Stereo Mix (Realtek High Definition Audio) 2", SimSource::Silence()}});
   struct Case {
     const char* name;
     int id;
@@ -50,14 +53,18 @@ TEST(WaveDevices, GetDeviceIdResolvesNamesNumbersAndFallsBack) {
       {"7", platform::kWaveMapper},  // digits beyond the devices are a name, not a number
       {"-1", platform::kWaveMapper},
       {"Gone Device", platform::kWaveMapper},
+      // Saved when winmm cut names to 31 characters: the one device it starts.
+      {"Line In (Realtek High Definitio", 3},
+      {"Stereo Mix (Realtek High Defini", platform::kWaveMapper},  // the start of two
+      {"Line In (Realtek High Defin", platform::kWaveMapper},     // not 31 characters
   };
   for (const auto& c : cases) EXPECT_EQ(GetDeviceID(wave, c.name), c.id) << c.name;
   EXPECT_EQ(GetDeviceName(wave, 2), "Mic 3");
-  EXPECT_EQ(GetDeviceName(wave, 3), "");
+  EXPECT_EQ(GetDeviceName(wave, 6), "");
   EXPECT_EQ(GetDeviceName(wave, -1), "");
 
   const ComboData combo = FillDeviceCombo(wave, "microphone (usb audio device)");
-  EXPECT_EQ(combo.items.size(), 3u);
+  EXPECT_EQ(combo.items.size(), 6u);
   EXPECT_EQ(combo.selected, 1);
   EXPECT_EQ(FillDeviceCombo(wave, "").selected, -1);
 

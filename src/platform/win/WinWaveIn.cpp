@@ -2,14 +2,34 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <mmddk.h>
+#include <mmdeviceapi.h>
+// The property keys are defined here, not only declared.
+#include <initguid.h>
+#include <functiondiscoverykeys_devpkey.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
+#include <set>
 #include <thread>
 
+#include "platform/DropWatch.h"
 #include "platform/win/WinText.h"
 
 namespace kavon::platform {
+namespace {
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A device that has buffers and hands none back for this long is gone
+// (winmm says nothing when a USB device is pulled out).
+constexpr double kSilentDeviceSeconds = 10;
+constexpr double kBufferSecondsAssumed = 0.25;
+
+}  // namespace
 
 struct WinWaveIn::Stream {
   HWAVEIN wave = nullptr;
@@ -20,22 +40,48 @@ struct WinWaveIn::Stream {
   std::thread collector;
   std::atomic<bool> stopping{false};
   uint32_t blockAlign = 4;
+  // Under queueMutex: what the device has handed back, and when.
+  uint64_t delivered = 0;
+  bool started = false;
+  bool delivering = false;  // the first buffer has come back
+  double lastReturn = 0;  // a buffer came back (or capture started)
+  double lastLook = 0;    // the collector last looked
+  DropWatch drops{44100, kBufferSecondsAssumed};
 
   // Hands back, in order, every queued buffer that winmm has finished.
   void Collect() {
     std::lock_guard lock(queueMutex);
+    const double now = SteadySeconds();
     while (!queue.empty()) {
       WAVEHDR* h = headers.at(queue.front()).get();
       if ((h->dwFlags & WHDR_DONE) == 0) break;
+      if (started && !delivering) {
+        // The watch begins with the first audio, not with the start call.
+        delivering = true;
+        drops.Start(now);
+      } else {
+        delivered += h->dwBytesRecorded / blockAlign;
+      }
       queue.front()->Complete(h->dwBytesRecorded);
       queue.pop_front();
+      lastReturn = now;
     }
+    lastLook = now;
+    if (delivering) drops.Update(now, delivered);
   }
   void Run() {
     while (!stopping.load()) {
       WaitForSingleObject(event, 50);
       Collect();
     }
+  }
+  // Buffers wait and none has come back for a while, though the collector
+  // kept looking (a process that was stopped as a whole has not lost its
+  // device).
+  bool Silent() {
+    std::lock_guard lock(queueMutex);
+    const double now = SteadySeconds();
+    return started && !queue.empty() && now - lastReturn > kSilentDeviceSeconds && now - lastLook < 1;
   }
 };
 
@@ -53,13 +99,65 @@ WinWaveIn::~WinWaveIn() {
   }
 }
 
+std::wstring WinWaveIn::FullName(int id) {
+  // The endpoint behind the winmm device, and its friendly name.
+  const auto wave = reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(id));
+  ULONG bytes = 0;
+  if (waveInMessage(wave, DRV_QUERYFUNCTIONINSTANCEIDSIZE, reinterpret_cast<DWORD_PTR>(&bytes), 0) != MMSYSERR_NOERROR ||
+      bytes < sizeof(wchar_t)) {
+    return {};
+  }
+  std::wstring endpoint(bytes / sizeof(wchar_t), L'\0');
+  if (waveInMessage(wave, DRV_QUERYFUNCTIONINSTANCEID, reinterpret_cast<DWORD_PTR>(endpoint.data()), bytes) !=
+      MMSYSERR_NOERROR) {
+    return {};
+  }
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  std::wstring name;
+  IMMDeviceEnumerator* devices = nullptr;
+  IMMDevice* device = nullptr;
+  IPropertyStore* store = nullptr;
+  if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                                 reinterpret_cast<void**>(&devices))) &&
+      SUCCEEDED(devices->GetDevice(endpoint.c_str(), &device)) && SUCCEEDED(device->OpenPropertyStore(STGM_READ, &store))) {
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (SUCCEEDED(store->GetValue(PKEY_Device_FriendlyName, &value)) && value.vt == VT_LPWSTR) name = value.pwszVal;
+    PropVariantClear(&value);
+  }
+  if (store) store->Release();
+  if (device) device->Release();
+  if (devices) devices->Release();
+  if (SUCCEEDED(init)) CoUninitialize();
+  return name;
+}
+
 int WinWaveIn::DeviceCount() { return static_cast<int>(waveInGetNumDevs()); }
 
 std::string WinWaveIn::DeviceName(int id) {
-  if (id < 0 || id >= DeviceCount()) return {};
-  WAVEINCAPSW caps{};
-  if (waveInGetDevCapsW(static_cast<UINT>(id), &caps, sizeof caps) != MMSYSERR_NOERROR) return {};
-  return Utf8(caps.szPname);
+  const int count = DeviceCount();
+  if (id < 0 || id >= count) return {};
+  const auto name = [](int n) {
+    WAVEINCAPSW caps{};
+    if (waveInGetDevCapsW(static_cast<UINT>(n), &caps, sizeof caps) != MMSYSERR_NOERROR) return std::wstring();
+    return std::wstring(caps.szPname);
+  };
+  // winmm's names stop at 31 characters; the endpoint's own name does not.
+  std::wstring mine = FullName(id);
+  if (mine.empty()) mine = name(id);
+  // Two devices of one name (two cards of a kind) are told apart by their
+  // place among those of that name, as the settings store them.
+  int same = 0;
+  int before = 0;
+  for (int n = 0; n < count; ++n) {
+    std::wstring other = FullName(n);
+    if (other.empty()) other = name(n);
+    if (other != mine) continue;
+    ++same;
+    if (n < id) ++before;
+  }
+  const std::string text = Utf8(mine);
+  return same > 1 ? text + " [" + std::to_string(before + 1) + "]" : text;
 }
 
 WinWaveIn::Stream* WinWaveIn::Find(WaveHandle h) {
@@ -72,6 +170,7 @@ WaveResult WinWaveIn::Open(WaveHandle* handle, int deviceId, const WaveFormat& f
   if (!handle) return kWaveInvalidParam;
   auto s = std::make_unique<Stream>();
   s->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!s->event) return kWaveNoMemory;
   WAVEFORMATEX wfx{};
   wfx.wFormatTag = format.formatTag;
   wfx.nChannels = format.channels;
@@ -85,7 +184,8 @@ WaveResult WinWaveIn::Open(WaveHandle* handle, int deviceId, const WaveFormat& f
     CloseHandle(s->event);
     return static_cast<WaveResult>(rc);
   }
-  s->blockAlign = format.blockAlign;
+  s->blockAlign = format.blockAlign == 0 ? 4 : format.blockAlign;
+  s->drops = DropWatch(format.samplesPerSec, kBufferSecondsAssumed);
   Stream* raw = s.get();
   raw->collector = std::thread([raw] { raw->Run(); });
   std::lock_guard lock(mutex_);
@@ -115,24 +215,38 @@ WaveResult WinWaveIn::AddBuffer(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(s->queueMutex);
   const auto it = s->headers.find(buffer);
   if (it == s->headers.end()) return kWaveUnprepared;
-  buffer->MarkQueued();
   it->second->dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
   it->second->dwBytesRecorded = 0;
   const MMRESULT rc = waveInAddBuffer(s->wave, it->second.get(), sizeof(WAVEHDR));
-  if (rc != MMSYSERR_NOERROR) return static_cast<WaveResult>(rc);
+  // A buffer winmm refused stays the engine's.
+  if (rc != MMSYSERR_NOERROR) return rc == MMSYSERR_NODRIVER ? kWaveDeviceLost : static_cast<WaveResult>(rc);
+  buffer->MarkQueued();
   s->queue.push_back(buffer);
   return kWaveOk;
 }
 
 WaveResult WinWaveIn::Start(WaveHandle handle) {
   Stream* s = Find(handle);
-  return s ? static_cast<WaveResult>(waveInStart(s->wave)) : kWaveInvalidHandle;
+  if (!s) return kWaveInvalidHandle;
+  const MMRESULT rc = waveInStart(s->wave);
+  if (rc != MMSYSERR_NOERROR) return static_cast<WaveResult>(rc);
+  std::lock_guard lock(s->queueMutex);
+  s->started = true;
+  s->delivering = false;
+  s->lastReturn = s->lastLook = SteadySeconds();
+  s->delivered = 0;
+  return kWaveOk;
 }
 
 WaveResult WinWaveIn::Reset(WaveHandle handle) {
   Stream* s = Find(handle);
   if (!s) return kWaveInvalidHandle;
   const MMRESULT rc = waveInReset(s->wave);
+  {
+    std::lock_guard lock(s->queueMutex);
+    s->started = false;
+    s->delivering = false;
+  }
   s->Collect();  // winmm has marked every queued buffer done
   return static_cast<WaveResult>(rc);
 }
@@ -184,7 +298,18 @@ WaveResult WinWaveIn::Position(WaveHandle handle, uint64_t* samples) {
   return kWaveOk;
 }
 
-WaveResult WinWaveIn::Status(WaveHandle handle) { return Find(handle) ? kWaveOk : kWaveInvalidHandle; }
+WaveResult WinWaveIn::Status(WaveHandle handle) {
+  Stream* s = Find(handle);
+  if (!s) return kWaveInvalidHandle;
+  return s->Silent() ? kWaveDeviceLost : kWaveOk;
+}
+
+uint64_t WinWaveIn::DroppedFrames(WaveHandle handle) {
+  Stream* s = Find(handle);
+  if (!s) return 0;
+  std::lock_guard lock(s->queueMutex);
+  return s->delivering ? s->drops.Update(SteadySeconds(), s->delivered) : 0;
+}
 
 std::string WinWaveIn::ErrorText(WaveResult code) {
   wchar_t text[MAXERRORLENGTH] = {};

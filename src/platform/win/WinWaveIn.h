@@ -2,6 +2,9 @@
 // Wave input from winmm. Each open device has an event that winmm signals
 // when it hands a buffer back, and one thread that waits on it and marks
 // our buffers done in the order they were queued, as the engine expects.
+// winmm reports neither dropped frames nor a lost device: the first are
+// told from the time against the frames that came back, the second from a
+// device that keeps its buffers.
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,11 +32,15 @@ class WinWaveIn : public WaveIn {
   WaveResult Close(WaveHandle handle) override;
   WaveResult Position(WaveHandle handle, uint64_t* samples) override;
   WaveResult Status(WaveHandle handle) override;
+  uint64_t DroppedFrames(WaveHandle handle) override;
   std::string ErrorText(WaveResult code) override;
 
  private:
   struct Stream;
   Stream* Find(WaveHandle h);
+  // The endpoint's friendly name of winmm device id, "" when the system
+  // does not say.
+  static std::wstring FullName(int id);
 
   std::mutex mutex_;
   std::map<WaveHandle, std::unique_ptr<Stream>> streams_;
