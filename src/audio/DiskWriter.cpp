@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "audio/WaveMMIO.h"
@@ -15,6 +16,10 @@ namespace {
 
 constexpr int64_t kFrameBytes = 4;
 constexpr size_t kSpareBuffers = 16;
+// A file another program holds for a moment (a backup, a virus scan) gets
+// its audio late; one that stays unwritable this long loses what waited.
+constexpr auto kRetryFor = std::chrono::seconds(60);
+constexpr auto kRetryEvery = std::chrono::seconds(1);
 
 // The file cut back to whole frames after a partial write.
 void CutToWholeFrames(const std::string& fileName) {
@@ -44,12 +49,23 @@ WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
     if (!platform::SyncNewFile(job.file)) out.status = Failed(out.why);
     return out;
   }
+  if (job.kind == WriteJob::Kind::Release) {
+    platform::ReleaseFile(job.file);
+    out.status = 2;
+    return out;
+  }
   out.bytes = static_cast<int64_t>(job.bytes.size());
   // Raw PCM never stands under a missing or broken header: a file that
   // vanished gets a new one, a file of ours cut below its header (by
   // someone else) gets it back in place.
+  // Held open for the rest of the recording where that keeps other
+  // programs from locking us out of it (and let go of if someone deleted it).
+  platform::HoldFile(job.file);
   const int64_t size = FileSizeOfPath(job.file);
-  if (size < 0) CreateWaveFile(rate, 16, 2, job.file, 0);
+  if (size < 0) {
+    CreateWaveFile(rate, 16, 2, job.file, 0);
+    platform::HoldFile(job.file);
+  }
   if (size >= 0 && size < static_cast<int64_t>(kPlainHeaderBytes)) {
     const std::string header = WaveHeaderBytes(rate, 16, 2, 0);
     WriteFileAt(header.data(), header.size(), 0, job.file);
@@ -57,6 +73,9 @@ WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
   const int64_t before = std::max<int64_t>(0, FileSizeOfPath(job.file));
   out.status = AppendWaveData(job.file, job.bytes.data(), job.bytes.size(), &out.why, sync);
   if (out.status == 0) {
+    // Let go of it: a file deleted while held stays in the way of its
+    // name until then, and the next try makes it anew.
+    platform::ReleaseFile(job.file);
     CutToWholeFrames(job.file);
     const int64_t kept = std::max<int64_t>(0, FileSizeOfPath(job.file) - before);
     out.bytesLost = std::max<int64_t>(0, out.bytes - kept);
@@ -111,7 +130,9 @@ std::vector<WriteOutcome> DiskWriter::Take() {
 size_t DiskWriter::Pending(int ch) {
   std::lock_guard lock(mutex_);
   const auto it = pending_.find(ch);
-  return it == pending_.end() ? 0 : it->second;
+  size_t n = it == pending_.end() ? 0 : it->second;
+  for (const auto& [file, r] : retry_) n += r.ch == ch ? 1 : 0;
+  return n;
 }
 
 bool DiskWriter::Drain(double seconds) {
@@ -130,6 +151,7 @@ std::map<int, int64_t> DiskWriter::Waiting() {
   std::lock_guard lock(mutex_);
   std::map<int, int64_t> bytes;
   for (const auto& job : queue_) bytes[job.ch] += static_cast<int64_t>(job.bytes.size());
+  for (const auto& [file, r] : retry_) bytes[r.ch] += static_cast<int64_t>(r.bytes.size());
   return bytes;
 }
 
@@ -166,18 +188,72 @@ void DiskWriter::Abandon() {
   idle_.notify_all();
 }
 
+std::optional<DiskWriter::Retry> DiskWriter::TakeRetry(const std::string& file) {
+  std::lock_guard lock(mutex_);
+  const auto it = retry_.find(file);
+  if (it == retry_.end()) return std::nullopt;
+  Retry r = std::move(it->second);
+  retry_.erase(it);
+  return r;
+}
+
+std::vector<WriteOutcome> DiskWriter::Execute(WriteJob job) {
+  std::vector<WriteOutcome> out;
+  if (job.kind == WriteJob::Kind::SyncNew) return {ExecuteWrite(job, rate_, sync_)};
+  auto since = std::chrono::steady_clock::now();
+  if (std::optional<Retry> carried = TakeRetry(job.file)) {
+    // What failed before goes first: the file's audio stays in order.
+    since = carried->since;
+    if (job.kind == WriteJob::Kind::Append) {
+      job.bytes.insert(job.bytes.begin(), carried->bytes.begin(), carried->bytes.end());
+    } else {
+      out.push_back(AppendOrCarry({WriteJob::Kind::Append, carried->ch, job.file, std::move(carried->bytes), 0}, since));
+    }
+  }
+  out.push_back(job.kind == WriteJob::Kind::Append ? AppendOrCarry(job, since) : ExecuteWrite(job, rate_, sync_));
+  return out;
+}
+
+WriteOutcome DiskWriter::AppendOrCarry(const WriteJob& job, std::chrono::steady_clock::time_point since) {
+  WriteOutcome out = ExecuteWrite(job, rate_, sync_);
+  if (out.status != 0 || out.bytesLost <= 0) return out;
+  // Given up: the outcome names what is lost.
+  if (std::chrono::steady_clock::now() - since >= kRetryFor) return out;
+  Retry r{job.ch, std::vector<char>(job.bytes.end() - out.bytesLost, job.bytes.end()), since};
+  out.bytesLost = 0;
+  std::lock_guard lock(mutex_);
+  retry_[job.file] = std::move(r);
+  return out;
+}
+
+void DiskWriter::RetryIdle(std::unique_lock<std::mutex>& lock) {
+  std::vector<std::pair<std::string, int>> carried;
+  for (const auto& [file, r] : retry_) carried.emplace_back(file, r.ch);
+  for (const auto& [file, ch] : carried) {
+    lock.unlock();
+    std::vector<WriteOutcome> outcomes = Execute({WriteJob::Kind::Append, ch, file, {}, 0});
+    lock.lock();
+    for (auto& o : outcomes) done_.push_back(std::move(o));
+  }
+}
+
 void DiskWriter::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+    if (retry_.empty()) {
+      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+    } else if (!wake_.wait_for(lock, kRetryEvery, [this] { return stop_ || !queue_.empty(); })) {
+      RetryIdle(lock);
+      continue;
+    }
     if (queue_.empty()) return;  // stopped with nothing left
     WriteJob job = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
     if (const int ms = delayMs_.load(); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    WriteOutcome outcome = ExecuteWrite(job, rate_, sync_);
+    std::vector<WriteOutcome> outcomes = Execute(job);
     lock.lock();
-    done_.push_back(std::move(outcome));
+    for (auto& o : outcomes) done_.push_back(std::move(o));
     // A few buffers are kept for the tick's next flushes.
     if (job.kind == WriteJob::Kind::Append && spare_.size() < kSpareBuffers) spare_.push_back(std::move(job.bytes));
     --pending_[job.ch];

@@ -5,11 +5,13 @@
 // tick, or inline (the same work, at once, on the caller's thread). With
 // sync the audio reaches the disk before the header claims it.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,7 +21,8 @@ namespace kavon {
 struct WriteJob {
   // SyncNew: a new file and its folder entry forced to the disk, ahead of
   // the file's first audio.
-  enum class Kind { Append, SetLength, SyncNew };
+  // Release: the channel is done with the file (it is no longer held open).
+  enum class Kind { Append, SetLength, SyncNew, Release };
   Kind kind = Kind::Append;
   int ch = 0;
   std::string file;
@@ -30,7 +33,9 @@ struct WriteJob {
 struct WriteOutcome {
   int ch = 0;
   std::string file;
-  int status = 1;  // 1 written, 0 failed (bytesLost of it did not reach the file), -1 header not patched
+  // 1 written, 0 failed (bytesLost of it did not reach the file, the rest
+  // is carried for another try), -1 header not patched, 2 nothing to write
+  int status = 1;
   int64_t bytes = 0;
   int64_t bytesLost = 0;
   std::string why;
@@ -53,11 +58,13 @@ class DiskWriter {
   bool Push(WriteJob job);
   // What was done since the last call, in order.
   std::vector<WriteOutcome> Take();
-  // Jobs of the channel not yet done (waiting or being written).
+  // Jobs of the channel not yet done (waiting or being written), and its
+  // files with audio carried after a failed append.
   size_t Pending(int ch);
   // Waits until every job is done, at most `seconds`; true when none is left.
   bool Drain(double seconds);
-  // Bytes of audio still waiting, per channel, for a report at shutdown.
+  // Bytes of audio still waiting (queued, or carried after a failed
+  // append), per channel, for a report at shutdown.
   std::map<int, int64_t> Waiting();
   // Drops every job not yet begun (shutdown gave up waiting).
   void Abandon();
@@ -77,7 +84,22 @@ class DiskWriter {
   void SetDelayMs(int ms) { delayMs_ = ms; }
 
  private:
+  // Audio a failed append could not write, tried again ahead of the
+  // file's next audio, or on its own, until it is in or too old.
+  struct Retry {
+    int ch = 0;
+    std::vector<char> bytes;
+    std::chrono::steady_clock::time_point since;
+  };
   void Run();
+  // Runs a job, the audio carried for its file first; one outcome each.
+  std::vector<WriteOutcome> Execute(WriteJob job);
+  // Appends; what did not reach the file is carried, unless it has waited
+  // since `since` for too long.
+  WriteOutcome AppendOrCarry(const WriteJob& job, std::chrono::steady_clock::time_point since);
+  std::optional<Retry> TakeRetry(const std::string& file);
+  // The carried audio of files that got no new job for a while, tried again.
+  void RetryIdle(std::unique_lock<std::mutex>& lock);
 
   const uint32_t rate_;
   const bool sync_;
@@ -89,6 +111,7 @@ class DiskWriter {
   std::map<int, size_t> pending_;
   std::vector<WriteOutcome> done_;
   std::vector<std::vector<char>> spare_;
+  std::map<std::string, Retry> retry_;  // by file
   bool stop_ = false;
   int held_ = 0;
   std::atomic<int> delayMs_{0};

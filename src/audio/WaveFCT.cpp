@@ -418,6 +418,7 @@ int WaveFCT::WriteDiskBuffer(int ch, const void* src, int64_t byteLen, const std
     WriteOut(ch);
     d.FirstFlushBytes = 0;
   }
+  if (fileName != d.FileName && !d.FileName.empty()) Release(ch, d.FileName);
   if (!fileName.empty()) d.FileName = fileName;
   if (src != nullptr && byteLen > 0) {
     std::memcpy(d.Data.data() + d.CurrentSize, src, static_cast<size_t>(byteLen));
@@ -470,6 +471,18 @@ void WaveFCT::SetLength(int ch, const std::string& fileName, uint64_t bytes) {
   job.ch = ch;
   job.file = fileName;
   job.length = bytes;
+  writer_->Push(std::move(job));
+}
+
+void WaveFCT::Release(int ch, const std::string& fileName) {
+  WriteJob job;
+  job.kind = WriteJob::Kind::Release;
+  job.ch = ch;
+  job.file = fileName;
+  if (!writer_) {
+    ExecuteWrite(job, format_.samplesPerSec, sync_);
+    return;
+  }
   writer_->Push(std::move(job));
 }
 

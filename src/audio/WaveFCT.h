@@ -221,6 +221,8 @@ class WaveFCT {
   bool DetectStop(int ch, const int16_t* samples, FrameCount frames, FrameCount first, FrameCount& count, int& result);
   void WriteOut(int ch);
   void SetLength(int ch, const std::string& fileName, uint64_t bytes);
+  // The channel is done with the file: it is no longer held open.
+  void Release(int ch, const std::string& fileName);
   void HandleOutcome(const WriteOutcome& outcome);
   void NoteLost(int ch, const std::string& fileName, int64_t bytes);
   void NoteWriteFailure(int ch, const std::string& fileName, int64_t bytesLost, const std::string& why);

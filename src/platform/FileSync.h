@@ -28,6 +28,14 @@ bool SyncNewFile(const std::string& path);
 // errno set, when the disk refused.
 bool SyncFileData(const std::string& path);
 
+// A recording's file kept open from its creation to its last append, where
+// that keeps other programs from locking kavon out of it (Windows: a
+// backup or a virus scan that opens it without sharing writes would make
+// every reopen fail; held, shared for reading, writing and deletion, it is
+// their open that fails). Elsewhere nothing to do.
+void HoldFile(const std::string& path);
+void ReleaseFile(const std::string& path);
+
 // Removes the temporary files of ReplaceFileAtomically ("name.tmp1234")
 // that a crash left in folder, for targets whose names end in suffix: only
 // those whose process is gone. Returns how many were removed.

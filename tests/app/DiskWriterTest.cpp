@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/AppFixture.h"
 #include "audio/WaveMMIO.h"
 #include "support/WavCheck.h"
@@ -105,6 +107,46 @@ TEST(DiskWriter, ShutdownWaitsABoundedTimeAndSaysWhatItCouldNotWrite) {
   f.app->Unload();
   EXPECT_NE(f.ErrText().find("書き込めなかった音声 1 "), std::string::npos);
   EXPECT_NE(f.LogText().find("****終了****"), std::string::npos);
+}
+
+// Another program has the file for a while (here: its name is a folder):
+// the failed append is carried and goes in, in order, ahead of the next.
+TEST(DiskWriter, AFailedAppendIsCarriedAndWrittenFirstLater) {
+  test::TempDir dir;
+  const std::string wav = dir.File("rec.wav");
+  ASSERT_EQ(CreateWaveFile(44100, 16, 2, wav), platform::NewFile::Created);
+  DiskWriter writer(44100, false);
+  const auto audio = [](char first) {
+    std::vector<char> bytes(4000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(first + i % 7);
+    return bytes;
+  };
+  std::filesystem::rename(wav, wav + ".away");
+  std::filesystem::create_directory(wav);
+  ASSERT_TRUE(writer.Push({WriteJob::Kind::Append, 0, wav, audio('a'), 0}));
+  ASSERT_TRUE(writer.Drain(5));
+  std::vector<WriteOutcome> out = writer.Take();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].status, 0);
+  EXPECT_EQ(out[0].bytesLost, 0) << "carried, not lost";
+  EXPECT_EQ(writer.Pending(0), 1u);
+  EXPECT_EQ(writer.Waiting()[0], 4000);
+
+  std::filesystem::remove(wav);
+  std::filesystem::rename(wav + ".away", wav);
+  ASSERT_TRUE(writer.Push({WriteJob::Kind::Append, 0, wav, audio('A'), 0}));
+  ASSERT_TRUE(writer.Drain(5));
+  out = writer.Take();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].status, 1);
+  EXPECT_EQ(writer.Pending(0), 0u);
+  std::vector<char> both = audio('a');
+  const std::vector<char> second = audio('A');
+  both.insert(both.end(), second.begin(), second.end());
+  const std::string file = test::ReadWholeFile(wav);
+  ASSERT_EQ(file.size(), kPlainHeaderBytes + both.size());
+  EXPECT_EQ(file.substr(kPlainHeaderBytes), std::string(both.begin(), both.end()));
+  EXPECT_EQ(UpdateWaveHeader(wav), 1);
 }
 
 TEST(DiskWriter, TornHeadersAreRepairedAtStart) {

@@ -1,7 +1,10 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <deque>
 #include <filesystem>
+#include <mutex>
+#include <utility>
 
 #include "platform/FileSync.h"
 #include "platform/StaleTemporaries.h"
@@ -34,7 +37,48 @@ void SetErrno(DWORD code) {
   }
 }
 
+// The files held open, oldest first. A recording whose release never came
+// (a crash of the channel's writer) is let go after enough others.
+constexpr size_t kMaxHeld = 64;
+std::mutex gHeldMutex;
+std::deque<std::pair<std::string, HANDLE>> gHeld;
+
 }  // namespace
+
+// Holds a file by its name; one deleted while held is let go first (on
+// systems without POSIX deletion its name stays taken until then).
+void HoldFile(const std::string& path) {
+  std::lock_guard lock(gHeldMutex);
+  for (auto it = gHeld.begin(); it != gHeld.end(); ++it) {
+    if (it->first != path) continue;
+    FILE_STANDARD_INFO info{};
+    const bool deleted = GetFileInformationByHandleEx(it->second, FileStandardInfo, &info, sizeof info) && info.DeletePending;
+    if (!deleted) return;
+    // Someone deleted it: our handle alone keeps its name taken.
+    CloseHandle(it->second);
+    gHeld.erase(it);
+    break;
+  }
+  HANDLE file = CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;  // the append that follows says why
+  if (gHeld.size() >= kMaxHeld) {
+    CloseHandle(gHeld.front().second);
+    gHeld.pop_front();
+  }
+  gHeld.emplace_back(path, file);
+}
+
+void ReleaseFile(const std::string& path) {
+  std::lock_guard lock(gHeldMutex);
+  for (auto it = gHeld.begin(); it != gHeld.end(); ++it) {
+    if (it->first != path) continue;
+    CloseHandle(it->second);
+    gHeld.erase(it);
+    return;
+  }
+}
 
 NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync, std::string* why) {
   const std::wstring wide = LongPath(path);
