@@ -225,7 +225,8 @@ int RunControlRequest(const Options& options) {
   std::string why;
   const auto answer = kavon::platform::SendControlRequest(paths.socketFile, options.ctlRequest, &why);
   if (!answer) {
-    std::cerr << "kavon: no running kavon answers at " << paths.socketFile << " (" << why << ")\n";
+    std::cerr << "kavon: no running kavon answers at " << kavon::platform::ControlEndpointName(paths.socketFile) << " ("
+              << why << ")\n";
     return 1;
   }
   const bool ok = answer->rfind("OK", 0) == 0;
@@ -249,7 +250,7 @@ int ListDevices(kavon::platform::WaveIn& wave) {
 int main(int argc, char** argv) {
   kavon::platform::PrepareConsole();
   Options options;
-  if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options)) return 2;
+  if (!ParseOptions(kavon::platform::CommandLineArguments(argc, argv), options)) return 2;
   if (options.help) {
     std::cout << kUsage;
     return 0;
@@ -371,6 +372,7 @@ int main(int argc, char** argv) {
     RunHeadless(app);
   }
   app.Unload();
+  kavon::platform::FinishedCleanly();
   if (sim) sim->StopRealtime();
   return rc;
 }

@@ -6,6 +6,7 @@
 // (signals on Linux, console events on Windows).
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Hid.h"
@@ -31,6 +32,11 @@ struct SystemFolders {
 };
 SystemFolders DefaultFolders();
 
+// The program's arguments (without its name) in UTF-8. Windows hands main()
+// the ANSI code page, which cannot hold every name: there they are read
+// again from the UTF-16 command line.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
 // The terminal shows what kavon prints, Japanese included (Windows: the
 // console's code page becomes UTF-8; elsewhere nothing to do).
 void PrepareConsole();
@@ -39,11 +45,16 @@ void PrepareConsole();
 // the environment (Windows: "ja" for Japanese, else "en"); "" elsewhere.
 std::string UserUiLanguage();
 
-// Stop: end cleanly (SIGINT, SIGTERM; Ctrl+C, the console closing).
+// Stop: end cleanly (SIGINT, SIGTERM; Ctrl+C, the console closing, logoff
+// and shutdown).
 // Reload: read the timer list again (SIGHUP). Output that cannot be written
 // (a closed pipe, a file size limit) makes the write fail, never the process.
 void InstallRequestHandlers();
 bool StopRequested();
 bool TakeReloadRequest();
+// Every file is flushed and closed: the end a stop request waits for
+// (Windows ends the process as soon as a console or session handler
+// returns, so the handler holds on until this, for a bounded time).
+void FinishedCleanly();
 
 }  // namespace kavon::platform

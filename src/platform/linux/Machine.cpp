@@ -45,6 +45,8 @@ std::unique_ptr<SerialSystem> MakeSerialSystem() { return std::make_unique<Linux
 std::unique_ptr<HidSystem> MakeHidSystem() { return std::make_unique<HidrawSystem>(); }
 std::unique_ptr<SettingsBackend> MakeUserSettings() { return nullptr; }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
 // Terminals here take the UTF-8 kavon prints.
 void PrepareConsole() {}
 
@@ -65,6 +67,7 @@ void InstallRequestHandlers() {
 }
 
 bool StopRequested() { return gStop != 0; }
+void FinishedCleanly() {}  // a signal handler does not end the process
 
 bool TakeReloadRequest() {
   if (gReload == 0) return false;

@@ -153,6 +153,8 @@ class UnixControlServer : public ControlServer {
 
 std::unique_ptr<ControlServer> MakeControlServer() { return std::make_unique<UnixControlServer>(); }
 
+std::string ControlEndpointName(const std::string& path) { return path; }
+
 std::optional<std::string> SendControlRequest(const std::string& path, const std::string& request, std::string* why) {
   sockaddr_un addr{};
   auto fail = [why](const std::string& text) {

@@ -1,10 +1,12 @@
 #include "platform/Machine.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/Utf8Path.h"
 #include "platform/win/WinClock.h"
@@ -18,19 +20,61 @@ namespace kavon::platform {
 namespace {
 
 std::atomic<bool> gStop{false};
+// Set by FinishedCleanly; manual reset, so every waiting handler sees it.
+HANDLE gFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+// Windows gives a closing console 5 s and a session's end up to 20 s before
+// it ends the process itself; the wait is bounded so that a hung kavon
+// cannot hold up a shutdown longer than that.
+constexpr DWORD kEndWaitMs = 20000;
+
+// Stops the main loop and holds on until it has flushed every file: the
+// process ends as soon as the handler of a closing console or session
+// returns.
+void StopAndWait() {
+  gStop = true;
+  if (gFinished) WaitForSingleObject(gFinished, kEndWaitMs);
+}
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+      gStop = true;  // the process goes on; main ends it
+      return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      gStop = true;
+      StopAndWait();
       return TRUE;
     default:
       return FALSE;
   }
+}
+
+// Logoff and shutdown reach a process that uses user32 (winmm and setupapi
+// load it) only as window messages, never as console events: a hidden
+// top-level window answers them (a message-only window gets no broadcasts).
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_QUERYENDSESSION) return TRUE;
+  if (message == WM_ENDSESSION) {
+    if (wParam) StopAndWait();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RunSessionWindow() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = OnSessionMessage;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"kavon-session";
+  if (!RegisterClassW(&wc)) return;
+  HWND window = CreateWindowExW(0, wc.lpszClassName, L"kavon", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+  if (!window) return;
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
 }
 
 std::filesystem::path ProgramFolder() {
@@ -70,8 +114,16 @@ std::unique_ptr<SerialSystem> MakeSerialSystem() { return std::make_unique<WinSe
 std::unique_ptr<HidSystem> MakeHidSystem() { return std::make_unique<WinHidSystem>(); }
 std::unique_ptr<SettingsBackend> MakeUserSettings() { return std::make_unique<RegistrySettingsBackend>(); }
 
-// Beside kavon.exe when that folder is writable (an install of one's own),
-// else the user's local application data (an install under Program Files).
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return {argv + 1, argv + argc};
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i) args.push_back(Utf8(wide[i]));
+  LocalFree(wide);
+  return args;
+}
+
 void PrepareConsole() {
   // cmd.exe shows the ANSI code page by default: the Japanese summary
   // would be mojibake.
@@ -85,6 +137,8 @@ std::string UserUiLanguage() {
   return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? "ja" : "en";
 }
 
+// Beside kavon.exe when that folder is writable (an install of one's own),
+// else the user's local application data (an install under Program Files).
 SystemFolders DefaultFolders() {
   const std::filesystem::path exe = ProgramFolder();
   std::string folder = U8String(exe);
@@ -95,8 +149,16 @@ SystemFolders DefaultFolders() {
   return {folder, folder, {}, {}};
 }
 
-void InstallRequestHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+void InstallRequestHandlers() {
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  // Lives as long as the process; its messages are answered on its thread.
+  std::thread(RunSessionWindow).detach();
+}
+
 bool StopRequested() { return gStop.load(); }
+void FinishedCleanly() {
+  if (gFinished) SetEvent(gFinished);
+}
 bool TakeReloadRequest() { return false; }  // no signal for it: `kavon ctl reload-timers`
 
 }  // namespace kavon::platform

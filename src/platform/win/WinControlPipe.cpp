@@ -4,9 +4,11 @@
 // with a NUL byte, so the client knows it has all of it and hangs up; only
 // then is the pipe free for the next client.
 #include <windows.h>
+#include <sddl.h>
 
 #include <chrono>
 #include <functional>
+#include <vector>
 
 #include "platform/ControlSocket.h"
 #include "platform/win/WinText.h"
@@ -19,11 +21,59 @@ constexpr auto kClientTimeout = std::chrono::seconds(2);
 constexpr DWORD kBufferBytes = 1 << 16;
 constexpr DWORD kClientWaitMs = 2000;
 constexpr DWORD kClientRetryMs = 50;
+constexpr DWORD kClientDeadlineMs = 5000;
 
 std::wstring PipeName(const std::string& path) {
   std::wstring p = Wide(path);
   for (auto& c : p) c = static_cast<wchar_t>(towlower(c == L'\\' ? L'/' : c));
   return L"\\\\.\\pipe\\kavon-" + std::to_wstring(std::hash<std::wstring>{}(p));
+}
+
+// Full access for the user kavon runs as, nobody else (not even other
+// users of the machine). Local clients only: remote ones are refused by
+// the pipe's mode.
+struct OwnerOnly {
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+
+  OwnerOnly() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> user(size);
+    wchar_t* sid = nullptr;
+    if (size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+      const std::wstring sddl = L"D:P(A;;GA;;;" + std::wstring(sid) + L")";
+      if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        attributes.lpSecurityDescriptor = descriptor;
+      }
+      LocalFree(sid);
+    }
+    CloseHandle(token);
+  }
+  ~OwnerOnly() {
+    if (descriptor) LocalFree(descriptor);
+  }
+  OwnerOnly(const OwnerOnly&) = delete;
+  OwnerOnly& operator=(const OwnerOnly&) = delete;
+  bool Ready() const { return descriptor != nullptr; }
+};
+
+// Waits for an overlapped call on pipe until deadline (GetTickCount64);
+// false when it failed or timed out (then it is cancelled).
+bool Finish(HANDLE pipe, OVERLAPPED& o, BOOL started, ULONGLONG deadline, DWORD& bytes) {
+  if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+  const ULONGLONG now = GetTickCount64();
+  const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+  if (WaitForSingleObject(o.hEvent, left) != WAIT_OBJECT_0) {
+    CancelIo(pipe);
+    GetOverlappedResult(pipe, &o, &bytes, TRUE);
+    SetLastError(WAIT_TIMEOUT);
+    return false;
+  }
+  return GetOverlappedResult(pipe, &o, &bytes, FALSE) != FALSE;
 }
 
 class PipeServer : public ControlServer {
@@ -32,13 +82,16 @@ class PipeServer : public ControlServer {
 
   std::string Listen(const std::string& path) override {
     Close();
-    pipe_ = CreateNamedPipeW(PipeName(path).c_str(),
-                             PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+    const OwnerOnly security;
+    if (!security.Ready()) return ControlEndpointName(path) + ": " + ErrorText(GetLastError());
+    // The first instance, or nothing: a pipe of that name made by another
+    // program first would hear every request meant for kavon.
+    pipe_ = CreateNamedPipeW(PipeName(path).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                             kBufferBytes, kBufferBytes, 0, nullptr);
+                             kBufferBytes, kBufferBytes, 0, const_cast<SECURITY_ATTRIBUTES*>(&security.attributes));
     if (pipe_ == INVALID_HANDLE_VALUE) {
       pipe_ = nullptr;
-      return ErrorText(GetLastError());
+      return ControlEndpointName(path) + ": " + ErrorText(GetLastError());
     }
     return {};
   }
@@ -114,36 +167,47 @@ class PipeServer : public ControlServer {
 
 std::unique_ptr<ControlServer> MakeControlServer() { return std::make_unique<PipeServer>(); }
 
+std::string ControlEndpointName(const std::string& path) { return Utf8(PipeName(path)); }
+
 std::optional<std::string> SendControlRequest(const std::string& path, const std::string& request, std::string* why) {
   const std::wstring name = PipeName(path);
+  const auto fail = [&](const std::string& text) {
+    if (why) *why = text;
+    return std::nullopt;
+  };
+  const ULONGLONG deadline = GetTickCount64() + kClientDeadlineMs;
   // The pipe is busy while the client before us hangs up; kavon frees it
   // at its next tick.
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (DWORD waited = 0;; waited += kClientRetryMs) {
-    pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                       nullptr);
     if (pipe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY || waited >= kClientWaitMs) break;
     Sleep(kClientRetryMs);
   }
-  if (pipe == INVALID_HANDLE_VALUE) {
-    if (why) *why = ErrorText(GetLastError());
-    return std::nullopt;
+  if (pipe == INVALID_HANDLE_VALUE) return fail(ErrorText(GetLastError()));
+  OVERLAPPED o{};
+  o.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!o.hEvent) {
+    CloseHandle(pipe);
+    return fail(ErrorText(GetLastError()));
   }
+  // A kavon that is stopped, or hung, never answers: give up in time.
   const std::string line = request + "\n";
   DWORD n = 0;
   std::string answer;
-  if (WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), &n, nullptr)) {
+  bool ok = Finish(pipe, o, WriteFile(pipe, line.data(), static_cast<DWORD>(line.size()), nullptr, &o), deadline, n);
+  while (ok && answer.find('\0') == std::string::npos) {
     char buf[4096];
-    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) {
-      answer.append(buf, n);
-      if (answer.find('\0') != std::string::npos) break;
-    }
+    ResetEvent(o.hEvent);
+    ok = Finish(pipe, o, ReadFile(pipe, buf, sizeof buf, nullptr, &o), deadline, n) && n > 0;
+    if (ok) answer.append(buf, n);
   }
+  const DWORD error = GetLastError();
+  CloseHandle(o.hEvent);
   CloseHandle(pipe);
   const auto end = answer.find('\0');
-  if (end == std::string::npos) {
-    if (why) *why = "no answer";
-    return std::nullopt;
-  }
+  if (end == std::string::npos) return fail(error == WAIT_TIMEOUT ? "no answer within 5 s" : "no answer");
   return answer.substr(0, end);
 }
 
