@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   clock.OnAdvance([&] { sim.Pump(); });
   platform::IniSettingsBackend backend(folder);
   FrmMain app(ProgramPaths{folder + "/", folder, folder + "/kavon.lock", folder + "/kavon.sock"}, clock, backend, sim);
+  app.log().SetWriteBehind(true);  // as the program runs it
   app.Load();
   for (int ch = 0; ch < 8; ++ch) app.recording().RecButtonClick(ch, 0);
 

@@ -1,6 +1,7 @@
 #include "common/Log.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,36 +33,51 @@ void Log::WriteLog(const std::string& text, int kind, int force) {
   const platform::CivilTime now = clock_.NowLocal();
   const std::string line = StampText(now) + ' ' + text;
   if (echo_) echo_(line, kind != 0);
-  std::error_code ec;
-  std::filesystem::create_directories(platform::U8Path(folder_), ec);
   const std::string file = DayFile(now, kind != 0);
+  if (kind == 0) {
+    if (!unsynced_.empty() && unsynced_ != file) Sync(unsynced_);  // the day changed
+    unsynced_ = file;
+  }
+  if (writeBehind_) {
+    // Numbered keys keep the lines in the order they were written.
+    char key[24];
+    std::snprintf(key, sizeof key, "%020llu", static_cast<unsigned long long>(++posted_));
+    lines_.Post(key, [this, folder = folder_, file, line, error = kind != 0] { Append(folder, file, line, error); });
+  } else {
+    Append(folder_, file, line, kind != 0);
+  }
+  if (kind == 0) SyncIfDue();
+}
+
+void Log::Append(const std::string& folder, const std::string& file, const std::string& line, bool error) {
+  std::error_code ec;
+  std::filesystem::create_directories(platform::U8Path(folder), ec);
   std::ofstream out(platform::U8Path(file), std::ios::binary | std::ios::app);
   if (out) out << line << "\r\n";
   if (out) out.flush();
   if (out) {
     out.close();
-    if (std::exchange(failing_, false)) std::cerr << "kavon: the log in " << folder_ << " can be written again\n";
-    // Errors are rare and the first thing read after a cut: synced now.
-    if (kind != 0) {
-      Sync(file);
-      return;
-    }
-    if (!unsynced_.empty() && unsynced_ != file) Sync(unsynced_);  // the day changed
-    unsynced_ = file;
-    SyncIfDue();
+    if (failing_.exchange(false)) std::cerr << "kavon: the log in " << folder << " can be written again\n";
+    // Errors are rare and the first thing read after a cut: synced now
+    // (here when this is the writer's own thread).
+    if (error && writeBehind_) platform::SyncFileData(file);
+    if (error && !writeBehind_) Sync(file);
     return;
   }
-  if (std::exchange(failing_, true)) return;
+  if (failing_.exchange(true)) return;
   const int err = errno;
   const std::string why = ec ? ec.message() : err ? std::strerror(err) : "write failed";
-  std::cerr << "kavon: cannot write the log in " << folder_ << " (" << why << "); going on without it\n";
+  std::cerr << "kavon: cannot write the log in " << folder << " (" << why << "); going on without it\n";
 }
+
+void Log::Flush() { lines_.Flush(); }
 
 void Log::Sync(const std::string& file) {
   syncer_.Post(file, [file] { platform::SyncFileData(file); });
 }
 
 void Log::SyncIfDue(bool force) {
+  if (force) lines_.Flush();
   if (unsynced_.empty()) return;
   const double now = clock_.SteadySeconds();
   if (!force && now - lastSync_ < kLogSyncSeconds) return;

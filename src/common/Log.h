@@ -6,7 +6,12 @@
 // disk: an error line at once, ordinary lines within kLogSyncSeconds.
 // The syncs run on a thread of their own: on a busy disk one can wait for
 // the file system's journal for a tenth of a second and more, which the
-// writer of the line (the tick) must not spend.
+// writer of the line (the tick) must not spend. With write-behind (the
+// running program) the lines themselves are appended there too, in order:
+// a buffered write can be held by the kernel as long when memory is full
+// of dirty pages.
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -27,6 +32,11 @@ class Log {
   // kind 0 ordinary, non-zero error; force writes even when logging is off.
   void WriteLog(const std::string& text, int kind = 0, int force = 0);
 
+  // Lines are appended on a thread of their own from now on (echo stays
+  // with the caller). Flush() waits until every line so far is in its file.
+  void SetWriteBehind(bool on) { writeBehind_ = on; }
+  void Flush();
+
   // Also hands every line written (stamp and text) to echo: the headless
   // runner shows it on the terminal.
   using Echo = std::function<void(const std::string& line, bool error)>;
@@ -36,7 +46,8 @@ class Log {
   std::string DayFile(const platform::CivilTime& day, bool error) const;
 
   // Forces the ordinary lines written so far to the disk when the last
-  // sync is kLogSyncSeconds old (force: now). The tick calls it.
+  // sync is kLogSyncSeconds old (force: now, after every line waiting is
+  // written). The tick calls it.
   void SyncIfDue(bool force = false);
   // At start: today's files whose tail a power cut filled with NUL bytes
   // are cut back to their last whole line (logged), so new lines follow
@@ -45,16 +56,22 @@ class Log {
 
  private:
   void Sync(const std::string& file);
+  // Appends one line to its file (the day's .log or .err); errors are
+  // forced to the disk at once.
+  void Append(const std::string& folder, const std::string& file, const std::string& line, bool error);
 
   const platform::Clock& clock_;
   std::string folder_;
   std::string base_ = "kavon";
   bool enabled_ = true;
-  bool failing_ = false;  // the last write failed and stderr was told
+  std::atomic<bool> failing_{false};  // the last write failed and stderr was told
+  std::atomic<bool> writeBehind_{false};
+  uint64_t posted_ = 0;  // lines handed to the writer, for their order
   Echo echo_;
   std::string unsynced_;  // the .log file with lines not yet forced to the disk
   double lastSync_ = -1e9;  // steady seconds
   BackgroundWork syncer_;  // the syncs, off the writer's thread
+  BackgroundWork lines_;   // with write-behind: the lines, in order
 };
 
 inline constexpr double kLogSyncSeconds = 2.0;

@@ -10,21 +10,31 @@
 namespace kavon {
 namespace {
 
+// Written by the caller, or behind it on the log's own thread (as the
+// running program does): the same files, the same lines, in order.
 TEST(Log, DailyFilesSwitchAtMidnightWithCrLf) {
-  test::TempDir dir;
-  platform::FakeClock clock;
-  clock.SetLocal(2024, 2, 28, 23, 59, 59, 900);
-  Log log(clock);
-  log.SetFolder(dir.File("nested/log/"));  // a missing nested folder is created
-  log.WriteLog("録音開始 1 a.wav");
-  log.WriteLog("err", 1);
-  clock.AdvanceMs(100);  // 2024/02/29 00:00:00.000
-  log.WriteLog("next day");
+  for (const bool behind : {false, true}) {
+    test::TempDir dir;
+    platform::FakeClock clock;
+    clock.SetLocal(2024, 2, 28, 23, 59, 59, 900);
+    Log log(clock);
+    log.SetWriteBehind(behind);
+    log.SetFolder(dir.File("nested/log/"));  // a missing nested folder is created
+    log.WriteLog("録音開始 1 a.wav");
+    log.WriteLog("err", 1);
+    clock.AdvanceMs(100);  // 2024/02/29 00:00:00.000
+    std::string many;
+    for (int i = 0; i < 500; ++i) {
+      log.WriteLog("line " + std::to_string(i));
+      many += "2024/02/29 00:00:00 line " + std::to_string(i) + "\r\n";
+    }
+    log.SyncIfDue(true);  // as at exit: every line waiting is in its file first
 
-  EXPECT_EQ(test::ReadWholeFile(dir.File("nested/log/kavon20240228.log")),
-            "2024/02/28 23:59:59 録音開始 1 a.wav\r\n");
-  EXPECT_EQ(test::ReadWholeFile(dir.File("nested/log/kavon20240228.err")), "2024/02/28 23:59:59 err\r\n");
-  EXPECT_EQ(test::ReadWholeFile(dir.File("nested/log/kavon20240229.log")), "2024/02/29 00:00:00 next day\r\n");
+    EXPECT_EQ(test::ReadWholeFile(dir.File("nested/log/kavon20240228.log")),
+              "2024/02/28 23:59:59 録音開始 1 a.wav\r\n") << behind;
+    EXPECT_EQ(test::ReadWholeFile(dir.File("nested/log/kavon20240228.err")), "2024/02/28 23:59:59 err\r\n") << behind;
+    EXPECT_EQ(test::ReadWholeFile(dir.File("nested/log/kavon20240229.log")), many) << behind;
+  }
 }
 
 // After a power cut a log may end in NUL bytes (its size reached the disk,
