@@ -103,6 +103,12 @@ KAVON_SAMPLE_PASS BufferLevels ApplyGainAndMeasure(int16_t* samples, FrameCount 
 
 WaveFCT::WaveFCT(platform::WaveIn& wave, Log& log) : wave_(wave), log_(log) { SetFormat(settings_); }
 
+WaveFCT::~WaveFCT() {
+  for (int ch = 0; ch < kEngineChannels; ++ch) {
+    if (!Channel(ch).Disk.FileName.empty()) platform::ReleaseFile(Channel(ch).Disk.FileName);
+  }
+}
+
 void WaveFCT::SetFormat(const CaptureSettings& settings) {
   settings_ = settings;
   format_.formatTag = 1;

@@ -137,6 +137,10 @@ struct ChannelCapture {
 class WaveFCT {
  public:
   WaveFCT(platform::WaveIn& wave, Log& log);
+  // Lets go of every file a channel still held open.
+  ~WaveFCT();
+  WaveFCT(const WaveFCT&) = delete;
+  WaveFCT& operator=(const WaveFCT&) = delete;
 
   // Flushes go to this writer thread (none: written at once, inline).
   void SetWriter(DiskWriter* writer) { writer_ = writer; }
