@@ -46,6 +46,12 @@ WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
     return out;
   }
   if (job.kind == WriteJob::Kind::SyncNew) {
+    // A start that failed after its file was made removes it again: gone
+    // is not a failure to write.
+    if (FileSizeOfPath(job.file) < 0) {
+      out.status = 2;
+      return out;
+    }
     if (!platform::SyncNewFile(job.file)) out.status = Failed(out.why);
     return out;
   }

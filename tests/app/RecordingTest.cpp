@@ -74,7 +74,8 @@ TEST(Recording, TitlesTooLongOrUnsafeForAFileNameStillRecord) {
 }
 
 TEST(Recording, FailedStartsAreLoggedAndShownNeverBoxedForUnattendedStarts) {
-  AppFixture f("NumRec=1\nRecPath_1=/proc/no/such/place/\n");
+  AppFixture f("NumRec=1\nSyncWrites=1\nRecPath_1=/proc/no/such/place/\n");
+  f.writerThread = true;  // the new file's sync is queued when the device refuses
   f.Load();
   f.state().settings.RecPath[0] = f.dir.File("file-not-folder") + "/";
   test::WriteWholeFile(f.dir.File("file-not-folder"), "x");
@@ -84,11 +85,17 @@ TEST(Recording, FailedStartsAreLoggedAndShownNeverBoxedForUnattendedStarts) {
   EXPECT_TRUE(f.state().messages.empty());
   f.hid.lamps.clear();
   f.sim->FailNextOpen(platform::kWaveAllocated);
-  f.app->recording().RecButtonClick(1, 0);  // the user's own click may show a box
+  {
+    const WriteHold hold = f.state().capture.HoldWrites();  // as inside a tick
+    f.app->recording().RecButtonClick(1, 0);  // the user's own click may show a box
+  }
   EXPECT_EQ(f.channel(1).IsOpen, 0);
   ASSERT_EQ(f.state().messages.size(), 1u);
   EXPECT_TRUE(f.hid.lamps.empty());  // lamps unchanged
   EXPECT_EQ(Count(f.LogText(), "録音開始（手動）2"), 1);  // who asked is logged, also for a start that failed
+  // The file made for it and removed again is no write error.
+  f.Run(1);
+  EXPECT_EQ(f.ErrText().find("WriteDiskBuffer"), std::string::npos) << f.ErrText();
 }
 
 TEST(Recording, MeterValuesOfABuffer) {
