@@ -39,6 +39,7 @@ struct Options {
   bool listDevices = false;
   double recordTest = 0;  // seconds; 0 = no test recording
   bool ctl = false;       // ctl REQUEST...: ask the running kavon
+  bool service = false;   // run headless under the service manager (Windows)
   std::string ctlRequest;
 };
 
@@ -46,6 +47,7 @@ constexpr const char* kUsage =
     "Usage: kavon [options]\n"
     "  --home DIR    keep settings, timer list, logs and lock under DIR\n"
     "  --headless    run without a window until SIGINT or SIGTERM\n"
+    "  --service     Windows: run headless under the service manager (the installer registers it)\n"
     "  --screenshot FILE  run the window for about two seconds, save it as a PNG and exit\n"
     "                     (an open timer editor as FILE-timer.png beside it)\n"
     "  --audio KIND  wave input: alsa (default; winmm on Windows) or sim (simulated devices)\n"
@@ -110,6 +112,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o) {
         return false;
       }
     } else if (a == "--headless") {
+      o.headless = true;
+    } else if (a == "--service") {
+      o.service = true;
       o.headless = true;
     } else if (IsOption(a, "--screenshot")) {
       const auto v = OptionValue(args, i, "--screenshot");
@@ -245,23 +250,9 @@ int ListDevices(kavon::platform::WaveIn& wave) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  kavon::platform::PrepareConsole();
-  Options options;
-  if (!ParseOptions(kavon::platform::CommandLineArguments(argc, argv), options)) return 2;
-  if (options.help) {
-    std::cout << kUsage;
-    return 0;
-  }
-  if (options.version) {
-    std::cout << "kavon " << kavon::kVersion << "\n";
-    return 0;
-  }
-
-  if (options.ctl) return RunControlRequest(options);
-
+// The recorder itself: one kavon per home, then the window or headless
+// until a stop request.
+int RunRecorder(const Options& options, int argc, char** argv) {
   const std::unique_ptr<kavon::platform::Clock> systemClock = kavon::platform::MakeSystemClock();
   kavon::platform::Clock& clock = *systemClock;
   std::unique_ptr<kavon::platform::WaveIn> wave;
@@ -337,6 +328,8 @@ int main(int argc, char** argv) {
     });
   }
   if (sim) sim->StartRealtime();
+  // The tick never waits for a log line to reach its file.
+  app.log().SetWriteBehind(true);
   app.Load();
   if (app.store().WriteFailed()) {
     std::cerr << "kavon: " << lang.Text("設定を保存できません ", "cannot save settings in ") << paths.configFolder << ": "
@@ -375,4 +368,30 @@ int main(int argc, char** argv) {
   kavon::platform::FinishedCleanly();
   if (sim) sim->StopRealtime();
   return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kavon::platform::PrepareConsole();
+  Options options;
+  if (!ParseOptions(kavon::platform::CommandLineArguments(argc, argv), options)) return 2;
+  if (options.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "kavon " << kavon::kVersion << "\n";
+    return 0;
+  }
+
+  if (options.ctl) return RunControlRequest(options);
+  if (options.service) {
+    // Started by the service manager: stop and shutdown are its requests.
+    const auto rc = kavon::platform::RunAsService([&] { return RunRecorder(options, argc, argv); });
+    if (rc) return *rc;
+    std::cerr << "kavon: --service is for the Windows service manager (the installer registers it); use --headless\n";
+    return 2;
+  }
+  return RunRecorder(options, argc, argv);
 }

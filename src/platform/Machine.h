@@ -4,7 +4,9 @@
 // of a normal start, the default folders, and the requests to stop or to
 // read the timer list again that reach a running kavon from outside
 // (signals on Linux, console events on Windows).
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,13 @@ std::string UserUiLanguage();
 void InstallRequestHandlers();
 bool StopRequested();
 bool TakeReloadRequest();
+// Runs the recorder under the system's service manager (Windows: stop and
+// shutdown become stop requests, and the service reports stopped once
+// body returned): body's exit code, or nullopt where there is no service
+// manager to talk to (Linux, where systemd runs the plain headless kavon;
+// or a kavon.exe not started as a service).
+std::optional<int> RunAsService(const std::function<int()>& body);
+
 // Every file is flushed and closed: the end a stop request waits for
 // (Windows ends the process as soon as a console or session handler
 // returns, so the handler holds on until this, for a bounded time).

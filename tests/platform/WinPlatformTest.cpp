@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <random>
+#include <vector>
 
 #include "app/SettingsStore.h"
 #include "common/FileHelpers.h"
@@ -24,6 +26,47 @@ namespace kavon {
 namespace {
 
 using platform::Wide;
+
+// kavon.exe (KAVON_BIN) started with a UTF-16 command line, as Windows
+// starts programs.
+struct Kavon {
+  PROCESS_INFORMATION pi{};
+  Kavon(const std::string& home, const std::wstring& args, DWORD flags = 0) {
+    const char* bin = std::getenv("KAVON_BIN");
+    EXPECT_NE(bin, nullptr);
+    std::string exe = bin ? bin : "kavon.exe";
+    if (!exe.empty() && exe[0] == '/') exe = "Z:" + exe;  // wine sees the build tree as drive Z:
+    std::wstring command = L"\"" + Wide(exe) + L"\" --home \"" + Wide(home) + L"\" " + args;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi));
+  }
+  ~Kavon() {
+    if (!pi.hProcess) return;
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  Kavon(const Kavon&) = delete;
+  Kavon& operator=(const Kavon&) = delete;
+  // The exit code, or STILL_ACTIVE when it did not end in time.
+  DWORD Wait(DWORD ms = 60000) {
+    if (WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+  }
+};
+
+// Every daily log of the home, one after the other.
+std::string LogsOf(const std::string& home) {
+  std::string text;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(platform::U8Path(home + "/log"), ec)) {
+    if (e.path().extension() == ".log") text += test::ReadWholeFile(platform::U8String(e.path()));
+  }
+  return text;
+}
 
 // A registry root of this test's own, removed afterwards.
 struct TestKey {
@@ -110,21 +153,141 @@ TEST(WinInstance, OneKavonPerHomeAcrossProcesses) {
   EXPECT_EQ(platform::MakeInstanceLock(other.File("kavon.lock"))->Acquire(), Result::Acquired);
 
   // A second kavon.exe on the same home refuses to run.
-  const char* bin = std::getenv("KAVON_BIN");
-  ASSERT_NE(bin, nullptr);
-  std::string exe = bin;
-  if (!exe.empty() && exe[0] == '/') exe = "Z:" + exe;  // wine sees the build tree as drive Z:
-  std::wstring command = L"\"" + Wide(exe) + L"\" --home \"" + Wide(dir.path()) + L"\" --list-devices --audio sim";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  EXPECT_EQ(code, 1u);
+  Kavon second(dir.path(), L"--list-devices --audio sim");
+  EXPECT_EQ(second.Wait(), 1u);
+}
+
+// Recordings of --record-test in folder, and the seconds of audio in each
+// whose header states all of its data (-1 when it does not).
+std::vector<double> Recordings(const std::string& folder) {
+  std::vector<double> seconds;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(platform::U8Path(folder), ec)) {
+    if (entry.path().extension() != ".wav") continue;
+    const std::string bytes = test::ReadWholeFile(platform::U8String(entry.path()));
+    if (bytes.size() < 44) continue;
+    uint32_t data = 0;
+    std::memcpy(&data, bytes.data() + 40, 4);
+    seconds.push_back(data == bytes.size() - 44 ? data / 176400.0 : -1);
+  }
+  return seconds;
+}
+
+// A Japanese home on the command line (UTF-16, as Explorer or a shortcut
+// passes it), and settings saved by Windows editors: each records into the
+// folder its kavon.ini names.
+TEST(WinProcess, JapaneseHomesAndSettingsInEveryEncodingRecord) {
+  test::TempDir dir;
+  struct Case {
+    const char* what;
+    std::string ini;  // bytes of kavon.ini; {out} stands for the folder
+    const char* out;
+  };
+  const auto cp932 = [](const std::string& utf8) {
+    const std::wstring w = Wide(utf8);
+    const int n = WideCharToMultiByte(932, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(932, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
+  };
+  const auto utf16 = [](const std::string& utf8) {
+    const std::wstring w = L"\xFEFF" + Wide(utf8);
+    return std::string(reinterpret_cast<const char*>(w.data()), w.size() * 2);
+  };
+  const std::vector<Case> cases = {
+      {"UTF-8", "[conf]\r\nNumRec=0\r\nRecPath_1={out}\r\n", "録音（UTF-8）"},
+      {"Shift-JIS", "cp932", "番組"},
+      {"UTF-16", "utf16", "朝の番組"},
+  };
+  for (const auto& c : cases) {
+    const std::string home = dir.File(std::string("ホーム ") + c.what);
+    const std::string out = home + "\\" + c.out;
+    ASSERT_EQ(MakeDirs(out), 1);
+    const std::string ini = "[conf]\r\nNumRec=0\r\nRecPath_1=" + out + "\r\n";
+    const std::string bytes = c.ini == std::string("cp932") ? cp932(ini) : c.ini == std::string("utf16") ? utf16(ini) : ini;
+    test::WriteWholeFile(home + "/kavon.ini", bytes);
+    Kavon kavon(home, L"--audio sim --record-test 1");
+    EXPECT_EQ(kavon.Wait(), 0u) << c.what;
+    const std::vector<double> got = Recordings(out);
+    ASSERT_EQ(got.size(), 1u) << c.what;
+    EXPECT_NEAR(got[0], 1.0, 0.3) << c.what;
+  }
+}
+
+// The window that answers the end of a session, in kavon's process.
+HWND SessionWindowOf(DWORD process) {
+  struct Search {
+    DWORD process;
+    HWND found = nullptr;
+  } search{process};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        wchar_t name[64] = {};
+        GetClassNameW(w, name, 64);
+        if (owner != s->process || std::wstring(name) != L"kavon-session") return TRUE;
+        s->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The end of a session (logoff, shutdown) stops a recording with every
+// byte in the file and its header, and is answered only once that is so:
+// Windows ends the process right after. (Ctrl+C: scripts/test-windows.)
+TEST(WinProcess, TheEndOfASessionIsAnsweredOnceEverythingIsFlushed) {
+  test::TempDir home;
+  test::WriteWholeFile(home.File("kavon.ini"), "[conf]\r\nNumRec=0\r\nRecPath_1=" + home.path() + "\r\n");
+  Kavon kavon(home.path(), L"--audio sim --record-test 60");
+  for (int i = 0; i < 100 && Recordings(home.path()).empty(); ++i) Sleep(100);
+  Sleep(1500);
+  HWND window = nullptr;
+  for (int i = 0; i < 50 && !window; ++i, Sleep(100)) window = SessionWindowOf(kavon.pi.dwProcessId);
+  ASSERT_NE(window, nullptr);
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &answer));
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 30000, &answer));
+  // Answered: what Windows would now end is already on the disk.
+  EXPECT_NE(LogsOf(home.path()).find("****終了****"), std::string::npos);
+  std::vector<double> got = Recordings(home.path());
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_GT(got[0], 1.0) << "the header states all the data";
+  EXPECT_LT(got[0], 30.0) << "it stopped when asked";
+  EXPECT_EQ(kavon.Wait(30000), 0u);
+  EXPECT_EQ(Recordings(home.path()), got);
+}
+
+// A backup or a virus scan that wants the file to itself for 10 s while it
+// is recorded: once kavon has written to it, it holds it open (shared) and
+// the other program cannot; before that, what it kept kavon from writing
+// goes in afterwards. Either way no audio is lost.
+TEST(WinProcess, AnotherProgramCannotLockARecordingAwayFromKavon) {
+  test::TempDir home;
+  test::WriteWholeFile(home.File("kavon.ini"), "[conf]\r\nNumRec=0\r\nRecPath_1=" + home.path() + "\r\n");
+  Kavon kavon(home.path(), L"--audio sim --record-test 16");
+  std::string wav;
+  for (int i = 0; i < 100 && wav.empty(); ++i, Sleep(100)) {
+    for (const auto& e : std::filesystem::directory_iterator(platform::U8Path(home.path()))) {
+      if (e.path().extension() == ".wav") wav = platform::U8String(e.path());
+    }
+  }
+  ASSERT_FALSE(wav.empty());
+  // Tries for 10 s to open it sharing nothing, and keeps it when it can.
+  HANDLE held = INVALID_HANDLE_VALUE;
+  for (const DWORD until = GetTickCount() + 10000; GetTickCount() < until; Sleep(50)) {
+    if (held == INVALID_HANDLE_VALUE) {
+      held = CreateFileW(Wide(wav).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+  }
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  EXPECT_EQ(kavon.Wait(60000), 0u);
+  const std::vector<double> got = Recordings(home.path());
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NEAR(got[0], 16.0, 0.5);
 }
 
 // scripts/test-windows plays a stereo ramp (left n mod 30000, right its
@@ -163,6 +326,7 @@ TEST(WinWaveIn, RecordsTheRampFrameForFrame) {
   }
   uint64_t position = 0;
   EXPECT_EQ(wave.Position(h, &position), platform::kWaveOk);
+  EXPECT_EQ(wave.DroppedFrames(h), 0u) << "a device that kept up dropped nothing";
   EXPECT_GT(position, 0u);
   EXPECT_EQ(wave.Reset(h), platform::kWaveOk);
   for (auto& b : buffers) {
@@ -184,6 +348,60 @@ TEST(WinWaveIn, RecordsTheRampFrameForFrame) {
   }
   EXPECT_EQ(wrong, 0) << frames << " frames from " << got[first];
   EXPECT_FALSE(wave.ErrorText(platform::kWaveBadDeviceId).empty());
+}
+
+// The engine stands still for 8 s with 1 s of buffers queued: winmm says
+// nothing, but what it could not deliver is counted as dropped, once.
+TEST(WinWaveIn, AStallLongerThanItsBuffersIsCountedAsDropped) {
+  if (!std::getenv("KAVON_TEST_RAMP")) GTEST_SKIP() << "no source is playing (scripts/test-windows plays one)";
+  platform::WinWaveIn wave;
+  platform::WaveHandle h = 0;
+  ASSERT_EQ(wave.Open(&h, platform::kWaveMapper, platform::WaveFormat{}), platform::kWaveOk);
+  constexpr uint32_t kFrames = 11025;
+  std::vector<std::unique_ptr<platform::WaveBuffer>> buffers;
+  for (int i = 0; i < 4; ++i) {
+    auto b = std::make_unique<platform::WaveBuffer>();
+    b->samples.resize(kFrames * 2);
+    b->bufferLength = kFrames * 4;
+    ASSERT_EQ(wave.Prepare(h, b.get()), platform::kWaveOk);
+    ASSERT_EQ(wave.AddBuffer(h, b.get()), platform::kWaveOk);
+    buffers.push_back(std::move(b));
+  }
+  ASSERT_EQ(wave.Start(h), platform::kWaveOk);
+  // Counted, as the back end does, from the first audio on: the driver's
+  // start is no loss.
+  DWORD begin = 0;
+  uint64_t delivered = 0;
+  size_t next = 0;
+  const auto serve = [&](DWORD ms) {
+    for (const DWORD until = GetTickCount() + ms; GetTickCount() < until;) {
+      platform::WaveBuffer& b = *buffers[next];
+      if (!b.Done()) {
+        Sleep(5);
+        continue;
+      }
+      if (begin == 0) {
+        begin = GetTickCount();
+      } else {
+        delivered += b.bytesRecorded / 4;
+      }
+      ASSERT_EQ(wave.AddBuffer(h, &b), platform::kWaveOk);
+      next = (next + 1) % buffers.size();
+    }
+  };
+  serve(2000);
+  EXPECT_EQ(wave.DroppedFrames(h), 0u);
+  Sleep(8000);
+  serve(4000);
+  const double elapsed = (GetTickCount() - begin) / 1000.0;
+  const double dropped = static_cast<double>(wave.DroppedFrames(h)) / 44100;
+  EXPECT_GT(dropped, 3.0);
+  EXPECT_LT(dropped, 8.0);
+  EXPECT_NEAR(static_cast<double>(delivered) / 44100 + dropped, elapsed, 1.0);
+  EXPECT_EQ(wave.Status(h), platform::kWaveOk);
+  wave.Reset(h);
+  for (auto& b : buffers) wave.Unprepare(h, b.get());
+  wave.Close(h);
 }
 
 TEST(WinClock, LocalTimeRoundTrips) {

@@ -69,6 +69,8 @@ void InstallRequestHandlers() {
 bool StopRequested() { return gStop != 0; }
 void FinishedCleanly() {}  // a signal handler does not end the process
 
+std::optional<int> RunAsService(const std::function<int()>&) { return std::nullopt; }
+
 bool TakeReloadRequest() {
   if (gReload == 0) return false;
   gReload = 0;

@@ -64,6 +64,44 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPAR
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// The service: its body runs on the service manager's thread for it.
+constexpr wchar_t kServiceName[] = L"kavon";
+std::function<int()> gServiceBody;
+int gServiceExit = 0;
+SERVICE_STATUS_HANDLE gServiceStatus = nullptr;
+
+void ReportService(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  status.dwWin32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+  status.dwServiceSpecificExitCode = exitCode;
+  status.dwWaitHint = waitHintMs;
+  SetServiceStatus(gServiceStatus, &status);
+}
+
+DWORD WINAPI OnServiceControl(DWORD control, DWORD, LPVOID, LPVOID) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      // The body flushes and returns; the manager waits for SERVICE_STOPPED.
+      ReportService(SERVICE_STOP_PENDING, NO_ERROR, kEndWaitMs);
+      gStop = true;
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;
+    default: return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR*) {
+  gServiceStatus = RegisterServiceCtrlHandlerExW(kServiceName, OnServiceControl, nullptr);
+  if (!gServiceStatus) return;
+  ReportService(SERVICE_RUNNING);
+  gServiceExit = gServiceBody();
+  ReportService(SERVICE_STOPPED, static_cast<DWORD>(gServiceExit));
+}
+
 void RunSessionWindow() {
   WNDCLASSW wc{};
   wc.lpfnWndProc = OnSessionMessage;
@@ -151,11 +189,21 @@ SystemFolders DefaultFolders() {
 
 void InstallRequestHandlers() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  // A service hears of shutdown from the service manager, and has no
+  // desktop to make a window on.
+  if (gServiceBody) return;
   // Lives as long as the process; its messages are answered on its thread.
   std::thread(RunSessionWindow).detach();
 }
 
 bool StopRequested() { return gStop.load(); }
+
+std::optional<int> RunAsService(const std::function<int()>& body) {
+  gServiceBody = body;
+  SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
+  if (!StartServiceCtrlDispatcherW(table)) return std::nullopt;
+  return gServiceExit;
+}
 void FinishedCleanly() {
   if (gFinished) SetEvent(gFinished);
 }
