@@ -1,6 +1,9 @@
 // The Windows back ends under wine: the registry store with its
 // conventions, Japanese and long file names, the single instance across
-// processes, winmm capture, the clock's zone conversions. The wine prefix is the test
+// processes, winmm capture and its dropped frames, the control pipe, the
+// clock's zone conversions; and kavon.exe as Windows starts and ends it
+// (a UTF-16 command line, settings in every encoding, the end of a
+// session, another program after its file). The wine prefix is the test
 // run's own (scripts/test-windows), so the registry written here is too.
 #include <windows.h>
 
@@ -14,6 +17,7 @@
 #include "app/SettingsStore.h"
 #include "common/FileHelpers.h"
 #include "platform/Clock.h"
+#include "platform/ControlSocket.h"
 #include "platform/FileSync.h"
 #include "platform/InstanceLock.h"
 #include "platform/Utf8Path.h"
@@ -402,6 +406,26 @@ TEST(WinWaveIn, AStallLongerThanItsBuffersIsCountedAsDropped) {
   wave.Reset(h);
   for (auto& b : buffers) wave.Unprepare(h, b.get());
   wave.Close(h);
+}
+
+// A kavon that never answers (stopped, hung, or another program on its
+// pipe's name) costs kavon ctl 5 s, not forever; and a kavon whose pipe
+// name another program took first does not listen behind it.
+TEST(WinControlPipe, ACtlGivesUpOnSilenceAndAPipeNameIsNeverShared) {
+  test::TempDir dir;
+  const std::string socket = dir.File("kavon.sock");
+  auto first = platform::MakeControlServer();  // never polled: it never answers
+  ASSERT_EQ(first->Listen(socket), "");
+  auto second = platform::MakeControlServer();
+  EXPECT_NE(second->Listen(socket), "");
+  std::string why;
+  const ULONGLONG begin = GetTickCount64();
+  EXPECT_FALSE(platform::SendControlRequest(socket, "status", &why));
+  const ULONGLONG took = GetTickCount64() - begin;
+  EXPECT_GE(took, 4500u);
+  EXPECT_LT(took, 9000u);
+  EXPECT_NE(why.find("5 s"), std::string::npos) << why;
+  EXPECT_EQ(platform::ControlEndpointName(socket).rfind("\\\\.\\pipe\\kavon-", 0), 0u);
 }
 
 TEST(WinClock, LocalTimeRoundTrips) {
