@@ -39,10 +39,7 @@ void Log::WriteLog(const std::string& text, int kind, int force) {
     unsynced_ = file;
   }
   if (writeBehind_) {
-    // Numbered keys keep the lines in the order they were written.
-    char key[24];
-    std::snprintf(key, sizeof key, "%020llu", static_cast<unsigned long long>(++posted_));
-    lines_.Post(key, [this, folder = folder_, file, line, error = kind != 0] { Append(folder, file, line, error); });
+    lines_.Post(NextKey(), [this, folder = folder_, file, line, error = kind != 0] { Append(folder, file, line, error); });
   } else {
     Append(folder_, file, line, kind != 0);
   }
@@ -73,7 +70,19 @@ void Log::Append(const std::string& folder, const std::string& file, const std::
 void Log::Flush() { lines_.Flush(); }
 
 void Log::Sync(const std::string& file) {
-  syncer_.Post(file, [file] { platform::SyncFileData(file); });
+  if (!writeBehind_) {
+    syncer_.Post(file, [file] { platform::SyncFileData(file); });
+    return;
+  }
+  // Behind the lines queued before it, so it covers them.
+  lines_.Post(NextKey(), [file] { platform::SyncFileData(file); });
+}
+
+std::string Log::NextKey() {
+  // Numbered keys keep the work in the order it was asked for.
+  char key[24];
+  std::snprintf(key, sizeof key, "%020llu", static_cast<unsigned long long>(++posted_));
+  return key;
 }
 
 void Log::SyncIfDue(bool force) {
@@ -82,7 +91,10 @@ void Log::SyncIfDue(bool force) {
   const double now = clock_.SteadySeconds();
   if (!force && now - lastSync_ < kLogSyncSeconds) return;
   Sync(unsynced_);
-  if (force) syncer_.Flush();
+  if (force) {
+    syncer_.Flush();
+    lines_.Flush();
+  }
   unsynced_.clear();
   lastSync_ = now;
 }

@@ -55,7 +55,10 @@ class Log {
   void RepairTails();
 
  private:
+  // Forces file's data to the disk, off the caller's thread (with
+  // write-behind: after the lines queued before it).
   void Sync(const std::string& file);
+  std::string NextKey();  // write-behind: the next key, in order
   // Appends one line to its file (the day's .log or .err); errors are
   // forced to the disk at once.
   void Append(const std::string& folder, const std::string& file, const std::string& line, bool error);
@@ -66,7 +69,7 @@ class Log {
   bool enabled_ = true;
   std::atomic<bool> failing_{false};  // the last write failed and stderr was told
   std::atomic<bool> writeBehind_{false};
-  uint64_t posted_ = 0;  // lines handed to the writer, for their order
+  uint64_t posted_ = 0;  // work handed to the line writer, for its order
   Echo echo_;
   std::string unsynced_;  // the .log file with lines not yet forced to the disk
   double lastSync_ = -1e9;  // steady seconds
