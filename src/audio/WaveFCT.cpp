@@ -481,28 +481,19 @@ void WaveFCT::SetLength(int ch, const std::string& fileName, uint64_t bytes) {
 }
 
 void WaveFCT::Release(int ch, const std::string& fileName) {
-  WriteJob job;
-  job.kind = WriteJob::Kind::Release;
-  job.ch = ch;
-  job.file = fileName;
+  Submit({WriteJob::Kind::Release, ch, fileName, {}, 0});
+}
+
+void WaveFCT::Submit(WriteJob job) {
   if (!writer_) {
-    ExecuteWrite(job, format_.samplesPerSec, sync_);
+    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_));
     return;
   }
   writer_->Push(std::move(job));
 }
 
 void WaveFCT::NewFileMade(int ch, const std::string& fileName) {
-  if (!sync_) return;
-  WriteJob job;
-  job.kind = WriteJob::Kind::SyncNew;
-  job.ch = ch;
-  job.file = fileName;
-  if (!writer_) {
-    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_));
-    return;
-  }
-  writer_->Push(std::move(job));
+  if (sync_) Submit({WriteJob::Kind::SyncNew, ch, fileName, {}, 0});
 }
 
 void WaveFCT::NoteLost(int ch, const std::string& fileName, int64_t bytes) {

@@ -227,6 +227,8 @@ class WaveFCT {
   void SetLength(int ch, const std::string& fileName, uint64_t bytes);
   // The channel is done with the file: it is no longer held open.
   void Release(int ch, const std::string& fileName);
+  // To the writer thread, or done at once when there is none.
+  void Submit(WriteJob job);
   void HandleOutcome(const WriteOutcome& outcome);
   void NoteLost(int ch, const std::string& fileName, int64_t bytes);
   void NoteWriteFailure(int ch, const std::string& fileName, int64_t bytesLost, const std::string& why);

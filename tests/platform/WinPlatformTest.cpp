@@ -294,6 +294,19 @@ TEST(WinProcess, AnotherProgramCannotLockARecordingAwayFromKavon) {
   EXPECT_NEAR(got[0], 16.0, 0.5);
 }
 
+// count buffers of `frames` stereo frames, prepared and queued on h.
+void QueueBuffers(platform::WinWaveIn& wave, platform::WaveHandle h, int count, uint32_t frames,
+                  std::vector<std::unique_ptr<platform::WaveBuffer>>& buffers) {
+  for (int i = 0; i < count; ++i) {
+    auto b = std::make_unique<platform::WaveBuffer>();
+    b->samples.resize(frames * 2);
+    b->bufferLength = frames * 4;
+    ASSERT_EQ(wave.Prepare(h, b.get()), platform::kWaveOk);
+    ASSERT_EQ(wave.AddBuffer(h, b.get()), platform::kWaveOk);
+    buffers.push_back(std::move(b));
+  }
+}
+
 // scripts/test-windows plays a stereo ramp (left n mod 30000, right its
 // negative) into a PulseAudio null sink whose monitor is the default
 // source; wine hands it to winmm unconverted, so every frame can be checked.
@@ -303,16 +316,8 @@ TEST(WinWaveIn, RecordsTheRampFrameForFrame) {
   ASSERT_GT(wave.DeviceCount(), 0);
   platform::WaveHandle h = 0;
   ASSERT_EQ(wave.Open(&h, platform::kWaveMapper, platform::WaveFormat{}), platform::kWaveOk);
-  constexpr uint32_t kFrames = 4410;
   std::vector<std::unique_ptr<platform::WaveBuffer>> buffers;
-  for (int i = 0; i < 8; ++i) {
-    auto b = std::make_unique<platform::WaveBuffer>();
-    b->samples.resize(kFrames * 2);
-    b->bufferLength = kFrames * 4;
-    ASSERT_EQ(wave.Prepare(h, b.get()), platform::kWaveOk);
-    ASSERT_EQ(wave.AddBuffer(h, b.get()), platform::kWaveOk);
-    buffers.push_back(std::move(b));
-  }
+  ASSERT_NO_FATAL_FAILURE(QueueBuffers(wave, h, 8, 4410, buffers));
   ASSERT_EQ(wave.Start(h), platform::kWaveOk);
   // Buffers come back in the order they were queued; each goes back in.
   std::vector<int16_t> got;
@@ -361,16 +366,8 @@ TEST(WinWaveIn, AStallLongerThanItsBuffersIsCountedAsDropped) {
   platform::WinWaveIn wave;
   platform::WaveHandle h = 0;
   ASSERT_EQ(wave.Open(&h, platform::kWaveMapper, platform::WaveFormat{}), platform::kWaveOk);
-  constexpr uint32_t kFrames = 11025;
   std::vector<std::unique_ptr<platform::WaveBuffer>> buffers;
-  for (int i = 0; i < 4; ++i) {
-    auto b = std::make_unique<platform::WaveBuffer>();
-    b->samples.resize(kFrames * 2);
-    b->bufferLength = kFrames * 4;
-    ASSERT_EQ(wave.Prepare(h, b.get()), platform::kWaveOk);
-    ASSERT_EQ(wave.AddBuffer(h, b.get()), platform::kWaveOk);
-    buffers.push_back(std::move(b));
-  }
+  ASSERT_NO_FATAL_FAILURE(QueueBuffers(wave, h, 4, 11025, buffers));
   ASSERT_EQ(wave.Start(h), platform::kWaveOk);
   // Counted, as the back end does, from the first audio on: the driver's
   // start is no loss.

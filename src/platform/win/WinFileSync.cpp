@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <filesystem>
@@ -42,6 +43,16 @@ void SetErrno(DWORD code) {
 constexpr size_t kMaxHeld = 64;
 std::mutex gHeldMutex;
 std::deque<std::pair<std::string, HANDLE>> gHeld;
+using Held = std::deque<std::pair<std::string, HANDLE>>::iterator;
+
+// Under gHeldMutex.
+Held FindHeld(const std::string& path) {
+  return std::find_if(gHeld.begin(), gHeld.end(), [&](const auto& h) { return h.first == path; });
+}
+void LetGo(Held it) {
+  CloseHandle(it->second);
+  gHeld.erase(it);
+}
 
 }  // namespace
 
@@ -49,35 +60,24 @@ std::deque<std::pair<std::string, HANDLE>> gHeld;
 // systems without POSIX deletion its name stays taken until then).
 void HoldFile(const std::string& path) {
   std::lock_guard lock(gHeldMutex);
-  for (auto it = gHeld.begin(); it != gHeld.end(); ++it) {
-    if (it->first != path) continue;
+  if (const auto it = FindHeld(path); it != gHeld.end()) {
     FILE_STANDARD_INFO info{};
     const bool deleted = GetFileInformationByHandleEx(it->second, FileStandardInfo, &info, sizeof info) && info.DeletePending;
     if (!deleted) return;
     // Someone deleted it: our handle alone keeps its name taken.
-    CloseHandle(it->second);
-    gHeld.erase(it);
-    break;
+    LetGo(it);
   }
   HANDLE file = CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;  // the append that follows says why
-  if (gHeld.size() >= kMaxHeld) {
-    CloseHandle(gHeld.front().second);
-    gHeld.pop_front();
-  }
+  if (gHeld.size() >= kMaxHeld) LetGo(gHeld.begin());
   gHeld.emplace_back(path, file);
 }
 
 void ReleaseFile(const std::string& path) {
   std::lock_guard lock(gHeldMutex);
-  for (auto it = gHeld.begin(); it != gHeld.end(); ++it) {
-    if (it->first != path) continue;
-    CloseHandle(it->second);
-    gHeld.erase(it);
-    return;
-  }
+  if (const auto it = FindHeld(path); it != gHeld.end()) LetGo(it);
 }
 
 NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync, std::string* why) {

@@ -8,10 +8,10 @@
 #include <initguid.h>
 #include <functiondiscoverykeys_devpkey.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <set>
 #include <thread>
 
 #include "platform/DropWatch.h"
@@ -99,7 +99,32 @@ WinWaveIn::~WinWaveIn() {
   }
 }
 
-std::wstring WinWaveIn::FullName(int id) {
+std::vector<std::wstring> WinWaveIn::Names() {
+  // One enumerator for all: each activation of it is a trip to the audio
+  // service.
+  const int count = DeviceCount();
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IMMDeviceEnumerator* devices = nullptr;
+  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                              reinterpret_cast<void**>(&devices)))) {
+    devices = nullptr;
+  }
+  std::vector<std::wstring> names;
+  for (int id = 0; id < count; ++id) {
+    // winmm's names stop at 31 characters; the endpoint's own name does not.
+    std::wstring name = devices ? EndpointName(devices, id) : std::wstring();
+    WAVEINCAPSW caps{};
+    if (name.empty() && waveInGetDevCapsW(static_cast<UINT>(id), &caps, sizeof caps) == MMSYSERR_NOERROR) {
+      name = caps.szPname;
+    }
+    names.push_back(std::move(name));
+  }
+  if (devices) devices->Release();
+  if (SUCCEEDED(init)) CoUninitialize();
+  return names;
+}
+
+std::wstring WinWaveIn::EndpointName(IMMDeviceEnumerator* devices, int id) {
   // The endpoint behind the winmm device, and its friendly name.
   const auto wave = reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(id));
   ULONG bytes = 0;
@@ -112,14 +137,10 @@ std::wstring WinWaveIn::FullName(int id) {
       MMSYSERR_NOERROR) {
     return {};
   }
-  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   std::wstring name;
-  IMMDeviceEnumerator* devices = nullptr;
   IMMDevice* device = nullptr;
   IPropertyStore* store = nullptr;
-  if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
-                                 reinterpret_cast<void**>(&devices))) &&
-      SUCCEEDED(devices->GetDevice(endpoint.c_str(), &device)) && SUCCEEDED(device->OpenPropertyStore(STGM_READ, &store))) {
+  if (SUCCEEDED(devices->GetDevice(endpoint.c_str(), &device)) && SUCCEEDED(device->OpenPropertyStore(STGM_READ, &store))) {
     PROPVARIANT value;
     PropVariantInit(&value);
     if (SUCCEEDED(store->GetValue(PKEY_Device_FriendlyName, &value)) && value.vt == VT_LPWSTR) name = value.pwszVal;
@@ -127,35 +148,19 @@ std::wstring WinWaveIn::FullName(int id) {
   }
   if (store) store->Release();
   if (device) device->Release();
-  if (devices) devices->Release();
-  if (SUCCEEDED(init)) CoUninitialize();
   return name;
 }
 
 int WinWaveIn::DeviceCount() { return static_cast<int>(waveInGetNumDevs()); }
 
 std::string WinWaveIn::DeviceName(int id) {
-  const int count = DeviceCount();
-  if (id < 0 || id >= count) return {};
-  const auto name = [](int n) {
-    WAVEINCAPSW caps{};
-    if (waveInGetDevCapsW(static_cast<UINT>(n), &caps, sizeof caps) != MMSYSERR_NOERROR) return std::wstring();
-    return std::wstring(caps.szPname);
-  };
-  // winmm's names stop at 31 characters; the endpoint's own name does not.
-  std::wstring mine = FullName(id);
-  if (mine.empty()) mine = name(id);
+  const std::vector<std::wstring> names = Names();
+  if (id < 0 || id >= static_cast<int>(names.size())) return {};
+  const std::wstring& mine = names[static_cast<size_t>(id)];
   // Two devices of one name (two cards of a kind) are told apart by their
   // place among those of that name, as the settings store them.
-  int same = 0;
-  int before = 0;
-  for (int n = 0; n < count; ++n) {
-    std::wstring other = FullName(n);
-    if (other.empty()) other = name(n);
-    if (other != mine) continue;
-    ++same;
-    if (n < id) ++before;
-  }
+  const auto same = std::count(names.begin(), names.end(), mine);
+  const auto before = std::count(names.begin(), names.begin() + id, mine);
   const std::string text = Utf8(mine);
   return same > 1 ? text + " [" + std::to_string(before + 1) + "]" : text;
 }

@@ -13,6 +13,8 @@
 
 #include "platform/WaveIn.h"
 
+struct IMMDeviceEnumerator;
+
 namespace kavon::platform {
 
 class WinWaveIn : public WaveIn {
@@ -38,9 +40,12 @@ class WinWaveIn : public WaveIn {
  private:
   struct Stream;
   Stream* Find(WaveHandle h);
+  // Every device's name, the endpoint's friendly name where the system
+  // gives one, else winmm's.
+  std::vector<std::wstring> Names();
   // The endpoint's friendly name of winmm device id, "" when the system
   // does not say.
-  static std::wstring FullName(int id);
+  static std::wstring EndpointName(IMMDeviceEnumerator* devices, int id);
 
   std::mutex mutex_;
   std::map<WaveHandle, std::unique_ptr<Stream>> streams_;
