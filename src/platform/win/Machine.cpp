@@ -74,7 +74,10 @@ void ReportService(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0)
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  // Pre-shutdown comes first and is waited for (up to the service's
+  // pre-shutdown time-out); shutdown alone gets a few seconds at most.
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SHUTDOWN : 0;
   status.dwWin32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
   status.dwServiceSpecificExitCode = exitCode;
   status.dwWaitHint = waitHintMs;
@@ -84,6 +87,7 @@ void ReportService(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0)
 DWORD WINAPI OnServiceControl(DWORD control, DWORD, LPVOID, LPVOID) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_PRESHUTDOWN:
     case SERVICE_CONTROL_SHUTDOWN:
       // The body flushes and returns; the manager waits for SERVICE_STOPPED.
       ReportService(SERVICE_STOP_PENDING, NO_ERROR, kEndWaitMs);
