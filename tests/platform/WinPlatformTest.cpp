@@ -21,6 +21,7 @@
 #include "platform/FileSync.h"
 #include "platform/InstanceLock.h"
 #include "platform/Utf8Path.h"
+#include "platform/win/WinConsoleEvents.h"
 #include "platform/win/WinRegistry.h"
 #include "platform/win/WinText.h"
 #include "platform/win/WinWaveIn.h"
@@ -426,6 +427,27 @@ TEST(WinControlPipe, ACtlGivesUpOnSilenceAndAPipeNameIsNeverShared) {
   EXPECT_LT(took, 9000u);
   EXPECT_NE(why.find("5 s"), std::string::npos) << why;
   EXPECT_EQ(platform::ControlEndpointName(socket).rfind("\\\\.\\pipe\\kavon-", 0), 0u);
+}
+
+// A user logging off must not stop the service that records for the
+// station; a console kavon flushes before any end of its own.
+TEST(WinConsoleEvents, AServiceOutlivesALogoff) {
+  using A = platform::ConsoleEventAnswer;
+  const struct {
+    DWORD event;
+    A console, service;
+  } cases[] = {
+      {CTRL_C_EVENT, A::Stop, A::Stop},
+      {CTRL_BREAK_EVENT, A::Stop, A::Stop},
+      {CTRL_CLOSE_EVENT, A::StopAndWait, A::StopAndWait},
+      {CTRL_LOGOFF_EVENT, A::StopAndWait, A::PassOn},
+      {CTRL_SHUTDOWN_EVENT, A::StopAndWait, A::PassOn},
+      {7, A::PassOn, A::PassOn},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::AnswerConsoleEvent(c.event, false), c.console) << c.event;
+    EXPECT_EQ(platform::AnswerConsoleEvent(c.event, true), c.service) << c.event;
+  }
 }
 
 TEST(WinClock, LocalTimeRoundTrips) {

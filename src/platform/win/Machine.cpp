@@ -10,6 +10,7 @@
 
 #include "platform/Utf8Path.h"
 #include "platform/win/WinClock.h"
+#include "platform/win/WinConsoleEvents.h"
 #include "platform/win/WinHid.h"
 #include "platform/win/WinRegistry.h"
 #include "platform/win/WinSerial.h"
@@ -36,20 +37,21 @@ void StopAndWait() {
   if (gFinished) WaitForSingleObject(gFinished, kEndWaitMs);
 }
 
+// The service: its body runs on the service manager's thread for it.
+constexpr wchar_t kServiceName[] = L"kavon";
+std::function<int()> gServiceBody;
+int gServiceExit = 0;
+SERVICE_STATUS_HANDLE gServiceStatus = nullptr;
+
+bool RunningAsService() { return static_cast<bool>(gServiceBody); }
+
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-      gStop = true;  // the process goes on; main ends it
-      return TRUE;
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      StopAndWait();
-      return TRUE;
-    default:
-      return FALSE;
+  switch (AnswerConsoleEvent(event, RunningAsService())) {
+    case ConsoleEventAnswer::PassOn: return FALSE;
+    case ConsoleEventAnswer::Stop: gStop = true; return TRUE;
+    case ConsoleEventAnswer::StopAndWait: StopAndWait(); return TRUE;
   }
+  return FALSE;
 }
 
 // Logoff and shutdown reach a process that uses user32 (winmm and setupapi
@@ -63,12 +65,6 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPAR
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
-
-// The service: its body runs on the service manager's thread for it.
-constexpr wchar_t kServiceName[] = L"kavon";
-std::function<int()> gServiceBody;
-int gServiceExit = 0;
-SERVICE_STATUS_HANDLE gServiceStatus = nullptr;
 
 void ReportService(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0) {
   SERVICE_STATUS status{};
@@ -195,7 +191,7 @@ void InstallRequestHandlers() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   // A service hears of shutdown from the service manager, and has no
   // desktop to make a window on.
-  if (gServiceBody) return;
+  if (RunningAsService()) return;
   // Lives as long as the process; its messages are answered on its thread.
   std::thread(RunSessionWindow).detach();
 }
