@@ -6,6 +6,7 @@
 // session, another program after its file). The wine prefix is the test
 // run's own (scripts/test-windows), so the registry written here is too.
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/Utf8Path.h"
 #include "platform/win/WinConsoleEvents.h"
+#include "platform/win/WinControlPipe.h"
 #include "platform/win/WinRegistry.h"
 #include "platform/win/WinText.h"
 #include "platform/win/WinWaveIn.h"
@@ -447,6 +449,45 @@ TEST(WinConsoleEvents, AServiceOutlivesALogoff) {
   for (const auto& c : cases) {
     EXPECT_EQ(platform::AnswerConsoleEvent(c.event, false), c.console) << c.event;
     EXPECT_EQ(platform::AnswerConsoleEvent(c.event, true), c.service) << c.event;
+  }
+}
+
+// The accounts a pipe's descriptor lets in, as the system reads it.
+std::vector<WELL_KNOWN_SID_TYPE> AdmittedBy(const std::wstring& sddl, PSID user) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) return {};
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  std::vector<WELL_KNOWN_SID_TYPE> admitted;
+  GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+  for (DWORD i = 0; present && dacl && i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    PSID sid = &ace->SidStart;
+    if (EqualSid(sid, user)) admitted.push_back(WinNullSid);  // stands for "the user itself"
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) admitted.push_back(WinBuiltinAdministratorsSid);
+  }
+  LocalFree(sd);
+  return admitted;
+}
+
+// The service runs as the system account: without the administrators on
+// its pipe no one could ask it anything. A user's own kavon stays its own.
+TEST(WinControlPipe, TheServiceIsAskedByAdministratorsAUserKavonOnlyByItsUser) {
+  const struct {
+    const wchar_t* sid;
+    std::vector<WELL_KNOWN_SID_TYPE> admitted;
+  } cases[] = {
+      {L"S-1-5-18", {WinNullSid, WinBuiltinAdministratorsSid}},
+      {L"S-1-5-20", {WinNullSid, WinBuiltinAdministratorsSid}},
+      {L"S-1-5-21-1-2-3-1001", {WinNullSid}},
+      {L"S-1-5-21-1-2-3-500", {WinNullSid}},
+  };
+  for (const auto& c : cases) {
+    PSID user = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(c.sid, &user));
+    EXPECT_EQ(AdmittedBy(platform::ControlPipeAccess(c.sid), user), c.admitted) << platform::Utf8(c.sid);
+    LocalFree(user);
   }
 }
 

@@ -3,6 +3,8 @@
 // no-wait mode and each poll moves a connection one step on. An answer ends
 // with a NUL byte, so the client knows it has all of it and hangs up; only
 // then is the pipe free for the next client.
+#include "platform/win/WinControlPipe.h"
+
 #include <windows.h>
 #include <sddl.h>
 
@@ -29,9 +31,8 @@ std::wstring PipeName(const std::string& path) {
   return L"\\\\.\\pipe\\kavon-" + std::to_wstring(std::hash<std::wstring>{}(p));
 }
 
-// Full access for the user kavon runs as, nobody else (not even other
-// users of the machine). Local clients only: remote ones are refused by
-// the pipe's mode.
+// The access of ControlPipeAccess. Local clients only: remote ones are
+// refused by the pipe's mode.
 struct OwnerOnly {
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -45,7 +46,7 @@ struct OwnerOnly {
     wchar_t* sid = nullptr;
     if (size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
         ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
-      const std::wstring sddl = L"D:P(A;;GA;;;" + std::wstring(sid) + L")";
+      const std::wstring sddl = ControlPipeAccess(sid);
       if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
         attributes.lpSecurityDescriptor = descriptor;
       }
@@ -164,6 +165,16 @@ class PipeServer : public ControlServer {
 };
 
 }  // namespace
+
+std::wstring ControlPipeAccess(std::wstring_view userSid) {
+  // LocalSystem, LocalService, NetworkService.
+  constexpr std::wstring_view kServiceAccounts[] = {L"S-1-5-18", L"S-1-5-19", L"S-1-5-20"};
+  std::wstring sddl = L"D:P(A;;GA;;;" + std::wstring(userSid) + L")";
+  for (const auto account : kServiceAccounts) {
+    if (userSid == account) return sddl + L"(A;;GA;;;BA)";
+  }
+  return sddl;
+}
 
 std::unique_ptr<ControlServer> MakeControlServer() { return std::make_unique<PipeServer>(); }
 
