@@ -71,7 +71,9 @@ SectionEnd
 Section /o "Record from boot on (a service)" SecService
   SetShellVarContext all  ; $APPDATA is ProgramData now
   CreateDirectory "$APPDATA\kavon"
-  nsExec::ExecToLog '"$SYSDIR\sc.exe" create kavon binPath= "\"$INSTDIR\kavon.exe\" --service --home \"$APPDATA\kavon\"" start= auto DisplayName= "kavon recorder"'
+  ; After Windows Audio: at boot an entry cut off by a power cut goes on at
+  ; once, and needs the device.
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" create kavon binPath= "\"$INSTDIR\kavon.exe\" --service --home \"$APPDATA\kavon\"" start= auto depend= AudioSrv DisplayName= "kavon recorder"'
   Pop $0
   ${If} $0 != 0
     DetailPrint "sc create kavon: $0"
