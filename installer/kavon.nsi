@@ -78,6 +78,12 @@ Section /o "Record from boot on (a service)" SecService
   ${If} $0 != 0
     DetailPrint "sc create kavon: $0"
   ${EndIf}
+  ; Like the Linux unit's Restart=on-failure: a kavon that crashed, or ended
+  ; with an error, is started again after 5 s, every time.
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" failure kavon reset= 86400 actions= restart/5000/restart/5000/restart/5000'
+  Pop $0
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" failureflag kavon 1'
+  Pop $0
   nsExec::ExecToLog '"$SYSDIR\sc.exe" description kavon "Records the timer list in $APPDATA\kavon"'
   Pop $0
   nsExec::ExecToLog '"$SYSDIR\sc.exe" start kavon'
