@@ -47,9 +47,14 @@ bool RunningAsService() { return static_cast<bool>(gServiceBody); }
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   switch (AnswerConsoleEvent(event, RunningAsService())) {
-    case ConsoleEventAnswer::PassOn: return FALSE;
-    case ConsoleEventAnswer::Stop: gStop = true; return TRUE;
-    case ConsoleEventAnswer::StopAndWait: StopAndWait(); return TRUE;
+    case ConsoleEventAnswer::PassOn:
+      return FALSE;
+    case ConsoleEventAnswer::Stop:
+      gStop = true;
+      return TRUE;
+    case ConsoleEventAnswer::StopAndWait:
+      StopAndWait();
+      return TRUE;
   }
   return FALSE;
 }
