@@ -33,11 +33,11 @@ std::wstring PipeName(const std::string& path) {
 
 // The access of ControlPipeAccess. Local clients only: remote ones are
 // refused by the pipe's mode.
-struct OwnerOnly {
+struct PipeSecurity {
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
 
-  OwnerOnly() {
+  PipeSecurity() {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
     DWORD size = 0;
@@ -54,11 +54,11 @@ struct OwnerOnly {
     }
     CloseHandle(token);
   }
-  ~OwnerOnly() {
+  ~PipeSecurity() {
     if (descriptor) LocalFree(descriptor);
   }
-  OwnerOnly(const OwnerOnly&) = delete;
-  OwnerOnly& operator=(const OwnerOnly&) = delete;
+  PipeSecurity(const PipeSecurity&) = delete;
+  PipeSecurity& operator=(const PipeSecurity&) = delete;
   bool Ready() const { return descriptor != nullptr; }
 };
 
@@ -83,7 +83,7 @@ class PipeServer : public ControlServer {
 
   std::string Listen(const std::string& path) override {
     Close();
-    const OwnerOnly security;
+    const PipeSecurity security;
     if (!security.Ready()) return ControlEndpointName(path) + ": " + ErrorText(GetLastError());
     // The first instance, or nothing: a pipe of that name made by another
     // program first would hear every request meant for kavon.
