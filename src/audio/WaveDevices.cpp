@@ -34,11 +34,11 @@ std::string NameOf(platform::WaveIn& wave, int id) { return Trim(wave.DeviceName
 
 // winmm cut device names to 31 characters, and settings saved then hold
 // them so: such a name is the start of exactly one device's full name.
-int ByWinmmName(platform::WaveIn& wave, const std::string& lowered) {
+int ByWinmmName(platform::WaveIn& wave, int count, const std::string& lowered) {
   constexpr size_t kWinmmNameChars = 31;
   if (Utf8Length(lowered) != kWinmmNameChars) return platform::kWaveMapper;
   int found = platform::kWaveMapper;
-  for (int id = 0; id < wave.DeviceCount(); ++id) {
+  for (int id = 0; id < count; ++id) {
     if (ToLower(NameOf(wave, id)).rfind(lowered, 0) != 0) continue;
     if (found != platform::kWaveMapper) return platform::kWaveMapper;
     found = id;
@@ -75,7 +75,7 @@ int GetDeviceID(platform::WaveIn& wave, const std::string& name) {
   for (int id = 0; id < count; ++id) {
     if (SameDeviceName(NameOf(wave, id), s)) return id;
   }
-  return ByWinmmName(wave, s);
+  return ByWinmmName(wave, count, s);
 }
 
 ComboData FillDeviceCombo(platform::WaveIn& wave, const std::string& selectName) {

@@ -99,10 +99,10 @@ WinWaveIn::~WinWaveIn() {
   }
 }
 
-std::vector<std::wstring> WinWaveIn::Names() {
+std::vector<std::wstring> WinWaveIn::ReadNames() {
   // One enumerator for all: each activation of it is a trip to the audio
   // service.
-  const int count = DeviceCount();
+  const int count = static_cast<int>(waveInGetNumDevs());
   const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IMMDeviceEnumerator* devices = nullptr;
   if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
@@ -151,16 +151,23 @@ std::wstring WinWaveIn::EndpointName(IMMDeviceEnumerator* devices, int id) {
   return name;
 }
 
-int WinWaveIn::DeviceCount() { return static_cast<int>(waveInGetNumDevs()); }
+int WinWaveIn::DeviceCount() {
+  // Listed anew each time, so that a device plugged in since is found; the
+  // names are asked of the audio service here, once for every device.
+  auto fresh = ReadNames();
+  std::lock_guard lock(mutex_);
+  names_ = std::move(fresh);
+  return static_cast<int>(names_.size());
+}
 
 std::string WinWaveIn::DeviceName(int id) {
-  const std::vector<std::wstring> names = Names();
-  if (id < 0 || id >= static_cast<int>(names.size())) return {};
-  const std::wstring& mine = names[static_cast<size_t>(id)];
+  std::lock_guard lock(mutex_);
+  if (id < 0 || id >= static_cast<int>(names_.size())) return {};
+  const std::wstring& mine = names_[static_cast<size_t>(id)];
   // Two devices of one name (two cards of a kind) are told apart by their
   // place among those of that name, as the settings store them.
-  const auto same = std::count(names.begin(), names.end(), mine);
-  const auto before = std::count(names.begin(), names.begin() + id, mine);
+  const auto same = std::count(names_.begin(), names_.end(), mine);
+  const auto before = std::count(names_.begin(), names_.begin() + id, mine);
   const std::string text = Utf8(mine);
   return same > 1 ? text + " [" + std::to_string(before + 1) + "]" : text;
 }

@@ -42,12 +42,13 @@ class WinWaveIn : public WaveIn {
   Stream* Find(WaveHandle h);
   // Every device's name, the endpoint's friendly name where the system
   // gives one, else winmm's.
-  std::vector<std::wstring> Names();
+  std::vector<std::wstring> ReadNames();
   // The endpoint's friendly name of winmm device id, "" when the system
   // does not say.
   static std::wstring EndpointName(IMMDeviceEnumerator* devices, int id);
 
   std::mutex mutex_;
+  std::vector<std::wstring> names_;  // as of the last DeviceCount
   std::map<WaveHandle, std::unique_ptr<Stream>> streams_;
   WaveHandle nextHandle_ = 1;
 };
