@@ -96,11 +96,6 @@ size_t Utf8Length(std::string_view s) {
   return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-bool IsValidUtf8(std::string_view s) {
-  for (size_t i = 0, n = 0; i < s.size(); i += n) {
-    if ((n = platform::Utf8SequenceAt(s, i)) == 0) return false;
-  }
-  return true;
-}
+bool IsValidUtf8(std::string_view s) { return platform::IsWellFormedUtf8(s); }
 
 }  // namespace kavon

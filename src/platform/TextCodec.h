@@ -11,9 +11,9 @@ namespace kavon::platform {
 // Shift-JIS (CP932) bytes as UTF-8, or nullopt when they are not CP932.
 std::optional<std::string> Cp932ToUtf8(std::string_view bytes);
 
-// Length of the well-formed UTF-8 sequence that starts at s[i] (no overlong
-// forms, no surrogates), 0 when there is none.
-size_t Utf8SequenceAt(std::string_view s, size_t i);
+// Whether s is well-formed UTF-8 from end to end (no overlong forms, no
+// surrogates).
+bool IsWellFormedUtf8(std::string_view s);
 
 // A text file's bytes as UTF-8, whatever a Windows editor saved: byte order
 // marks are dropped, UTF-16 (LE or BE, told by its mark) converted, bytes

@@ -26,6 +26,36 @@ void AppendCodePoint(std::string& out, uint32_t cp) {
   }
 }
 
+// Length of the well-formed UTF-8 sequence that starts at s[i], 0 when
+// there is none.
+size_t Utf8SequenceAt(std::string_view s, size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return 1;
+  size_t len = 0;
+  uint32_t min = 0;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2;
+    min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3;
+    min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  uint32_t cp = c & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    const auto cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
 bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
@@ -74,32 +104,11 @@ std::string ReplaceInvalidUtf8(std::string_view text) {
 
 }  // namespace
 
-size_t Utf8SequenceAt(std::string_view s, size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) return 1;
-  size_t len = 0;
-  uint32_t min = 0;
-  if ((c & 0xE0) == 0xC0) {
-    len = 2;
-    min = 0x80;
-  } else if ((c & 0xF0) == 0xE0) {
-    len = 3;
-    min = 0x800;
-  } else if ((c & 0xF8) == 0xF0) {
-    len = 4;
-    min = 0x10000;
-  } else {
-    return 0;
+bool IsWellFormedUtf8(std::string_view s) {
+  for (size_t i = 0, n = 0; i < s.size(); i += n) {
+    if ((n = Utf8SequenceAt(s, i)) == 0) return false;
   }
-  if (i + len > s.size()) return 0;
-  uint32_t cp = c & (0x7F >> len);
-  for (size_t k = 1; k < len; ++k) {
-    const auto cc = static_cast<unsigned char>(s[i + k]);
-    if ((cc & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
+  return true;
 }
 
 std::string DecodeText(std::string_view bytes) {
@@ -107,9 +116,7 @@ std::string DecodeText(std::string_view bytes) {
   if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') return FromUtf16(bytes, true);
   // Some editors have written the mark more than once.
   while (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
-  bool valid = true;
-  for (size_t i = 0, n = 0; i < bytes.size() && valid; i += n) valid = (n = Utf8SequenceAt(bytes, i)) != 0;
-  if (valid) return std::string(bytes);
+  if (IsWellFormedUtf8(bytes)) return std::string(bytes);
   if (auto text = Cp932ToUtf8(bytes)) return std::move(*text);
   return ReplaceInvalidUtf8(bytes);
 }
