@@ -8,8 +8,11 @@ namespace kavon::platform {
 
 // Writes bytes to a temporary file beside path, flushes it to the disk and
 // renames it over path, so a crash leaves the old or the new file whole.
-// Returns an empty text on success, else the reason.
-std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+// The file keeps the mode of the one it replaces (or of modeOf, when
+// given and there), and where the system lets kavon, its owner and group;
+// a new file gets what the umask gives. Returns an empty text on success,
+// else the reason.
+std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes, const std::string& modeOf = {});
 
 // Writes bytes into a new file at path, never over an existing one: the
 // name is claimed atomically (O_EXCL / CREATE_NEW), so two starts, or two

@@ -180,7 +180,7 @@ bool TimerList::OutputTimer(const std::string& path) {
     std::ifstream in(platform::U8Path(path), std::ios::binary);
     std::ostringstream old;
     old << in.rdbuf();
-    const std::string error = platform::ReplaceFileAtomically(path + ".bak", old.str());
+    const std::string error = platform::ReplaceFileAtomically(path + ".bak", old.str(), path);
     if (!error.empty()) {
       log_.WriteLog("タイマー保存エラー " + error, 1);
       return false;

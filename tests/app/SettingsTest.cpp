@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "common/Text.h"
+#include "platform/FileSync.h"
 #include "platform/ini/IniFile.h"
 #include "support/TempDir.h"
 
@@ -204,6 +206,41 @@ TEST(SettingsStore, AFailedSaveKeepsTheOldFile) {
   EXPECT_TRUE(store.WriteFailed());
   EXPECT_EQ(store.ReadSetting("NumRec", "3"), "2");
   EXPECT_EQ(test::ReadWholeFile(dir.File("kavon.ini")), "[conf]\nNumRec=2\n");
+}
+
+// A file a person owns keeps its mode (and, where kavon may, its owner)
+// when kavon rewrites it; a file kavon makes anew gets what the umask gives.
+TEST(SettingsStore, RewrittenFilesKeepTheirModeAndOwner) {
+  namespace fs = std::filesystem;
+  test::TempDir dir;
+  auto mode = [](const std::string& path) { return static_cast<unsigned>(fs::status(path).permissions()) & 0777u; };
+  const std::string ini = dir.File("kavon.ini"), timer = dir.File("timer.txt");
+  test::WriteWholeFile(ini, "[conf]\nNumRec=2\n");
+  test::WriteWholeFile(timer, "\"0\"\r\n");
+  fs::permissions(ini, fs::perms{0640});
+  fs::permissions(timer, fs::perms{0600});
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(ini.c_str(), 65534, 65534), 0);
+  }
+  IniSettingsBackend backend(dir.path());
+  SettingsStore store(backend);
+  store.WriteSetting("NumRec", "3");
+  EXPECT_EQ(test::ReadWholeFile(ini), "[conf]\nNumRec=3\n");
+  EXPECT_EQ(mode(ini), 0640u);
+  if (root) {
+    struct stat st {};
+    ASSERT_EQ(stat(ini.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+  }
+  // A backup of a private file is as private as the file.
+  EXPECT_EQ(platform::ReplaceFileAtomically(timer + ".bak", "\"0\"\r\n", timer), "");
+  EXPECT_EQ(mode(timer + ".bak"), 0600u);
+  const mode_t mask = umask(022);
+  umask(mask);
+  EXPECT_EQ(platform::ReplaceFileAtomically(dir.File("new.txt"), "x"), "");
+  EXPECT_EQ(mode(dir.File("new.txt")), 0666u & ~static_cast<unsigned>(mask));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,20 @@ void SyncFolderOf(const std::string& path) {
   close(dir);
 }
 
+// The owner and group of the file replaced where the system lets us (root
+// may, a member of the group may give the group), then its mode: a chown
+// clears set-id bits, so the mode comes last.
+void KeepOwnerAndMode(int fd, const struct stat& before) {
+  if (before.st_uid != geteuid() || before.st_gid != getegid()) {
+    if (fchown(fd, before.st_uid, before.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), before.st_gid) != 0) {
+      // Not ours to give away: the file stays ours, its mode still kept.
+    }
+  }
+  if (fchmod(fd, before.st_mode & 07777) != 0) {
+    // A file system without modes (FAT, some network shares) keeps its own.
+  }
+}
+
 }  // namespace
 
 NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync, std::string* why) {
@@ -65,10 +80,16 @@ NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync
   return NewFile::Created;
 }
 
-std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes, const std::string& modeOf) {
   const std::string temp = path + ".tmp" + std::to_string(getpid());
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  struct stat before {};
+  const bool keep = stat(modeOf.empty() ? path.c_str() : modeOf.c_str(), &before) == 0 ||
+                    (!modeOf.empty() && stat(path.c_str(), &before) == 0);
+  // A file someone keeps private is never readable by others, not even
+  // for the moment before its mode is set.
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, keep ? 0600 : 0666);
   if (fd < 0) return Reason(temp.c_str());
+  if (keep) KeepOwnerAndMode(fd, before);
   if (!WriteAll(fd, bytes) || fsync(fd) != 0) {
     std::string reason = Reason(temp.c_str());
     close(fd);

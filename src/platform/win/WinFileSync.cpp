@@ -103,7 +103,8 @@ NewFile CreateNewFile(const std::string& path, std::string_view bytes, bool sync
   return NewFile::Failed;
 }
 
-std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+// Windows files take the folder's inherited permissions; modeOf has no part.
+std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes, const std::string&) {
   const std::string temp = path + ".tmp" + std::to_string(GetCurrentProcessId());
   const std::wstring wideTemp = LongPath(temp);
   HANDLE file = CreateFileW(wideTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
