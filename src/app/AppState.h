@@ -12,6 +12,7 @@
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
 #include "schedule/TimerList.h"
+#include "audio/RecordingJournal.h"
 #include "audio/WaveFCT.h"
 #include "common/Lang.h"
 #include "common/Log.h"
@@ -46,7 +47,14 @@ enum class Origin { User, ControlCode, Timer };
 
 struct AppState {
   AppState(ProgramPaths p, platform::Clock& c, platform::SettingsBackend& backend, platform::WaveIn& wave)
-      : paths(std::move(p)), clock(c), store(backend), log(c), timers(log), capture(wave, log), waveIn(wave) {}
+      : paths(std::move(p)),
+        clock(c),
+        store(backend),
+        log(c),
+        timers(log),
+        journal(paths.JournalFile()),
+        capture(wave, log),
+        waveIn(wave) {}
 
   ProgramPaths paths;
   platform::Clock& clock;
@@ -54,6 +62,7 @@ struct AppState {
   Settings settings;
   Log log;
   TimerList timers;
+  RecordingJournal journal;
   WaveFCT capture;
   platform::WaveIn& waveIn;
 

@@ -22,9 +22,6 @@ constexpr int kMaxUnfireableReports = 20;
 constexpr double kTimerFileCheckSeconds = 0.5;
 // A changed timer.txt is taken once it has stayed the same this long.
 constexpr double kTimerSettleSeconds = 1.0;
-// Recordings this many days old are checked for torn headers at start when
-// retention is off.
-constexpr int kRepairDays = 7;
 
 std::string ChannelNumber(const TimerEntry& e) { return std::to_string(static_cast<int64_t>(e.Ch) + 1); }
 }  // namespace
@@ -105,8 +102,10 @@ void FrmMain::Load() {
   Guarded("Load", [&] { SetUpChannels(); });
   Guarded("Load", [&] {
     app_.capture.SetSync(app_.settings.SyncWrites != 0);
+    app_.capture.SetJournal(&app_.journal);
     if (!useWriterThread_) return;
-    writer_ = std::make_unique<DiskWriter>(app_.capture.Format().samplesPerSec, app_.settings.SyncWrites != 0);
+    writer_ = std::make_unique<DiskWriter>(app_.capture.Format().samplesPerSec, app_.settings.SyncWrites != 0,
+                                           &app_.journal);
     app_.capture.SetWriter(writer_.get());
   });
   Guarded("Load", [&] { RepairHeaders(); });
@@ -311,6 +310,10 @@ void FrmMain::Tick() {
   Guarded("Tick", [&] { tick_.Tick(); });
   Guarded("Tick", [&] { heartbeat_.Beat(); });
   Guarded("Tick", [&] { app_.log.SyncIfDue(); });
+  Guarded("Tick", [&] {
+    const std::string why = app_.journal.TakeFailure();
+    if (!why.empty()) app_.log.WriteLog("録音中リスト書き込みエラー " + why, 1);
+  });
   Guarded("Tick", [&] { WatchTimerFile(); });
   Guarded("Tick", [&] {
     if (controlServer_) controlServer_->Poll([this](const std::string& r) { return AnswerControlRequest(*this, r); });
@@ -331,23 +334,25 @@ void FrmMain::LampsOffAtExit(ControlDevice* device) {
 }
 
 void FrmMain::RepairHeaders() {
-  namespace fs = std::filesystem;
-  const int days = app_.settings.DeleteDate >= 1 ? app_.settings.DeleteDate : kRepairDays;
-  const auto since = std::chrono::file_clock::from_sys(app_.clock.NowUtc() - std::chrono::days(days));
-  std::set<std::string> folders;
-  for (int ch = 0; ch <= app_.settings.NumRec; ++ch) folders.insert(rec_.ChannelFolder(ch));
-  for (const auto& folder : folders) {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(platform::U8Path(folder), ec)) {
-      if (!e.is_regular_file(ec) || e.is_symlink(ec) || ToLower(platform::U8String(e.path().extension())) != ".wav") continue;
-      const auto written = e.last_write_time(ec);
-      if (ec || written < since) continue;
-      const std::string file = platform::U8String(e.path());
-      int64_t frames = RestoreLostHeader(file, app_.capture.Format().samplesPerSec);
-      if (frames < 0) frames = RepairWaveHeader(file);
-      if (frames >= 0) app_.log.WriteLog("ヘッダ修復 " + file + " " + std::to_string(frames), 1);
+  // Only what this kavon had open at a cut: other programs' files in the
+  // same folders are never ours to change, whatever their headers say.
+  for (const std::string& file : app_.journal.Read()) {
+    const RecordingRepair r = RepairRecording(file, app_.capture.Format().samplesPerSec);
+    switch (r.result) {
+      case RecordingRepair::Result::Repaired:
+        app_.log.WriteLog("ヘッダ修復 " + file + " " + std::to_string(r.frames), 1);
+        break;
+      case RecordingRepair::Result::Missing:
+        app_.log.WriteLog("ヘッダ修復せず（ファイルがありません） " + file, 1);
+        break;
+      case RecordingRepair::Result::NotOurs:
+        app_.log.WriteLog("ヘッダ修復せず（kavonの形式ではありません） " + file, 1);
+        break;
+      case RecordingRepair::Result::Whole:
+        break;
     }
   }
+  app_.journal.Reset();
 }
 
 void FrmMain::FinishWrites() {

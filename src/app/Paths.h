@@ -18,6 +18,8 @@ struct ProgramPaths {
   std::string ErrorCatchMarker() const { return programFolder + "ec.txt"; }
   // When kavon last ran here (see Heartbeat).
   std::string RunFile() const { return programFolder + "kavon.run"; }
+  // The recordings open now (see RecordingJournal).
+  std::string JournalFile() const { return programFolder + "kavon.journal"; }
 };
 
 // From --home (when not empty) or the platform's default folders.

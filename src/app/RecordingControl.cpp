@@ -200,6 +200,7 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
   if (app_.capture.OpenCapture(ch) != 1) {
     // No recording, no file: an empty .wav would only look like one.
     DeleteFileForce(c.RecFileName);
+    app_.capture.NewFileDropped(ch, c.RecFileName);
     Fail(ch, WaveErrorText(app_.waveIn, c.LastError), origin);
     return 0;
   }

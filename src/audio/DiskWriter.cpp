@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "audio/RecordingJournal.h"
 #include "audio/WaveMMIO.h"
 #include "common/FileHelpers.h"
 #include "platform/FileSync.h"
@@ -37,7 +38,7 @@ int Failed(std::string& why) {
 
 }  // namespace
 
-WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
+WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync, RecordingJournal* journal) {
   WriteOutcome out;
   out.ch = job.ch;
   out.file = job.file;
@@ -45,18 +46,20 @@ WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
     out.status = SetWaveDataLength(job.file, job.length) ? 1 : -1;
     return out;
   }
-  if (job.kind == WriteJob::Kind::SyncNew) {
+  if (job.kind == WriteJob::Kind::Begin) {
     // A start that failed after its file was made removes it again: gone
     // is not a failure to write.
     if (FileSizeOfPath(job.file) < 0) {
       out.status = 2;
       return out;
     }
-    if (!platform::SyncNewFile(job.file)) out.status = Failed(out.why);
+    if (sync && !platform::SyncNewFile(job.file)) out.status = Failed(out.why);
+    if (journal) journal->Enter(job.file);
     return out;
   }
   if (job.kind == WriteJob::Kind::Release) {
     platform::ReleaseFile(job.file);
+    if (journal) journal->Leave(job.file);
     out.status = 2;
     return out;
   }
@@ -90,8 +93,8 @@ WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync) {
   return out;
 }
 
-DiskWriter::DiskWriter(uint32_t rate, bool sync, size_t maxJobsPerChannel)
-    : rate_(rate), sync_(sync), maxJobs_(maxJobsPerChannel), thread_([this] { Run(); }) {}
+DiskWriter::DiskWriter(uint32_t rate, bool sync, RecordingJournal* journal, size_t maxJobsPerChannel)
+    : rate_(rate), sync_(sync), journal_(journal), maxJobs_(maxJobsPerChannel), thread_([this] { Run(); }) {}
 
 DiskWriter::~DiskWriter() {
   {
@@ -205,7 +208,7 @@ std::optional<DiskWriter::Retry> DiskWriter::TakeRetry(const std::string& file) 
 
 std::vector<WriteOutcome> DiskWriter::Execute(WriteJob job) {
   std::vector<WriteOutcome> out;
-  if (job.kind == WriteJob::Kind::SyncNew) return {ExecuteWrite(job, rate_, sync_)};
+  if (job.kind == WriteJob::Kind::Begin) return {ExecuteWrite(job, rate_, sync_, journal_)};
   auto since = std::chrono::steady_clock::now();
   if (std::optional<Retry> carried = TakeRetry(job.file)) {
     // What failed before goes first: the file's audio stays in order.
@@ -216,12 +219,34 @@ std::vector<WriteOutcome> DiskWriter::Execute(WriteJob job) {
       out.push_back(AppendOrCarry({WriteJob::Kind::Append, carried->ch, job.file, std::move(carried->bytes), 0}, since));
     }
   }
-  out.push_back(job.kind == WriteJob::Kind::Append ? AppendOrCarry(job, since) : ExecuteWrite(job, rate_, sync_));
+  if (job.kind == WriteJob::Kind::Release && Carried(job.file)) {
+    // Its audio is still to go in: the file stays in the journal until then.
+    platform::ReleaseFile(job.file);
+    std::lock_guard lock(mutex_);
+    releasedWhileCarried_.insert(job.file);
+    out.push_back({job.ch, job.file, 2, 0, 0, {}});
+    return out;
+  }
+  out.push_back(job.kind == WriteJob::Kind::Append ? AppendOrCarry(job, since) : ExecuteWrite(job, rate_, sync_, journal_));
+  if (job.kind == WriteJob::Kind::Append && !Carried(job.file)) LeaveIfReleased(job.file);
   return out;
 }
 
+bool DiskWriter::Carried(const std::string& file) {
+  std::lock_guard lock(mutex_);
+  return retry_.contains(file);
+}
+
+void DiskWriter::LeaveIfReleased(const std::string& file) {
+  {
+    std::lock_guard lock(mutex_);
+    if (releasedWhileCarried_.erase(file) == 0) return;
+  }
+  if (journal_) journal_->Leave(file);
+}
+
 WriteOutcome DiskWriter::AppendOrCarry(const WriteJob& job, std::chrono::steady_clock::time_point since) {
-  WriteOutcome out = ExecuteWrite(job, rate_, sync_);
+  WriteOutcome out = ExecuteWrite(job, rate_, sync_, journal_);
   if (out.status != 0 || out.bytesLost <= 0) return out;
   // Given up: the outcome names what is lost.
   if (std::chrono::steady_clock::now() - since >= kRetryFor) return out;

@@ -12,17 +12,21 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace kavon {
 
+class RecordingJournal;
+
 struct WriteJob {
-  // SyncNew: a new file and its folder entry forced to the disk, ahead of
-  // the file's first audio.
-  // Release: the channel is done with the file (it is no longer held open).
-  enum class Kind { Append, SetLength, SyncNew, Release };
+  // Begin: a new file entered in the journal of open recordings and, with
+  // sync, forced to the disk with its folder entry, ahead of its first audio.
+  // Release: the channel is done with the file (it is no longer held open,
+  // and leaves the journal).
+  enum class Kind { Append, SetLength, Begin, Release };
   Kind kind = Kind::Append;
   int ch = 0;
   std::string file;
@@ -42,14 +46,15 @@ struct WriteOutcome {
 };
 
 // Does one job now; rate is the files' sampling rate (for a header that
-// has to be written again), sync forces audio and header to the disk.
-WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync);
+// has to be written again), sync forces audio and header to the disk, and
+// the journal (if any) learns which files are open.
+WriteOutcome ExecuteWrite(const WriteJob& job, uint32_t rate, bool sync, RecordingJournal* journal);
 
 class DiskWriter {
  public:
   // At most maxJobsPerChannel flushes wait per channel (16 = about a
   // minute of audio); a flush beyond that is refused.
-  DiskWriter(uint32_t rate, bool sync, size_t maxJobsPerChannel = 16);
+  DiskWriter(uint32_t rate, bool sync, RecordingJournal* journal = nullptr, size_t maxJobsPerChannel = 16);
   ~DiskWriter();
   DiskWriter(const DiskWriter&) = delete;
   DiskWriter& operator=(const DiskWriter&) = delete;
@@ -98,11 +103,15 @@ class DiskWriter {
   // since `since` for too long.
   WriteOutcome AppendOrCarry(const WriteJob& job, std::chrono::steady_clock::time_point since);
   std::optional<Retry> TakeRetry(const std::string& file);
+  bool Carried(const std::string& file);
+  // A file released while its audio was carried leaves the journal now.
+  void LeaveIfReleased(const std::string& file);
   // The carried audio of files that got no new job for a while, tried again.
   void RetryIdle(std::unique_lock<std::mutex>& lock);
 
   const uint32_t rate_;
   const bool sync_;
+  RecordingJournal* const journal_;
   const size_t maxJobs_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -112,6 +121,9 @@ class DiskWriter {
   std::vector<WriteOutcome> done_;
   std::vector<std::vector<char>> spare_;
   std::map<std::string, Retry> retry_;  // by file
+  // Released while audio was still carried: they leave the journal once
+  // that audio is in or given up.
+  std::set<std::string> releasedWhileCarried_;
   bool stop_ = false;
   int held_ = 0;
   std::atomic<int> delayMs_{0};

@@ -443,7 +443,7 @@ void WaveFCT::WriteOut(int ch) {
   d.CurrentSize = 0;
   if (!writer_) {
     job.bytes.assign(d.Data.begin(), d.Data.begin() + bytes);
-    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_));
+    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_, journal_));
     return;
   }
   // The buffer itself goes to the writer; the channel goes on in one the
@@ -486,15 +486,17 @@ void WaveFCT::Release(int ch, const std::string& fileName) {
 
 void WaveFCT::Submit(WriteJob job) {
   if (!writer_) {
-    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_));
+    HandleOutcome(ExecuteWrite(job, format_.samplesPerSec, sync_, journal_));
     return;
   }
   writer_->Push(std::move(job));
 }
 
 void WaveFCT::NewFileMade(int ch, const std::string& fileName) {
-  if (sync_) Submit({WriteJob::Kind::SyncNew, ch, fileName, {}, 0});
+  Submit({WriteJob::Kind::Begin, ch, fileName, {}, 0});
 }
+
+void WaveFCT::NewFileDropped(int ch, const std::string& fileName) { Release(ch, fileName); }
 
 void WaveFCT::NoteLost(int ch, const std::string& fileName, int64_t bytes) {
   ChannelCapture& c = Channel(ch);

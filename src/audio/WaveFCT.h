@@ -16,6 +16,7 @@
 namespace kavon {
 
 class Log;
+class RecordingJournal;
 
 using FrameCount = int64_t;
 // Buffers of a quarter second each queued to a device: 30 s at every rate
@@ -151,11 +152,16 @@ class WaveFCT {
   // The writer's results: failures, recoveries, the end of a backlog. The
   // tick calls it; nothing happens without a writer.
   void CollectWrites();
+  // Files begun and ended are entered in and removed from this journal.
+  void SetJournal(RecordingJournal* journal) { journal_ = journal; }
   // A new recording file of the channel, already claimed with its header.
-  // With sync it is forced to the disk with its folder entry before its
-  // first audio: by the writer thread, so the tick never waits for it, or
-  // at once without one.
+  // It is entered in the journal and, with sync, forced to the disk with
+  // its folder entry before its first audio: by the writer thread, so the
+  // tick never waits for it, or at once without one.
   void NewFileMade(int ch, const std::string& fileName);
+  // A new file the channel will not write after all (its start failed and
+  // the file is gone again): it leaves the journal.
+  void NewFileDropped(int ch, const std::string& fileName);
   // Audio of the channel held in memory, not yet on the disk: its disk
   // buffer and the flushes waiting for the writer. What a power cut now
   // would cost, at most.
@@ -242,6 +248,7 @@ class WaveFCT {
   FrameCount bufFrames_ = 11025;
   FrameCount maxFrames_ = kMaxFramesPerFile;
   DiskWriter* writer_ = nullptr;
+  RecordingJournal* journal_ = nullptr;
   bool sync_ = false;
   DetectionParams detection_;
   std::array<ChannelCapture, kEngineChannels> channels_;

@@ -254,4 +254,66 @@ int SetWaveDataLength(const std::string& fileName, uint64_t dataLen) {
   return SetFileSize(fileName, end);
 }
 
+namespace {
+
+uint32_t Le32(const std::string& b, size_t at) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+uint16_t Le16(const std::string& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+// The layout WaveHeaderBytes writes (plain or extensible, 16-bit PCM), read
+// from a file's first bytes: the offset of its data chunk, or -1.
+int64_t OurDataChunk(const std::string& head) {
+  if (head.size() < kPlainHeaderBytes || head.compare(0, 4, "RIFF") != 0 || head.compare(8, 8, "WAVEfmt ") != 0) return -1;
+  const uint32_t fmtSize = Le32(head, 16);
+  const uint16_t tag = Le16(head, 20);
+  const bool plain = fmtSize == 16 && tag == 1;
+  const bool extensible = fmtSize == 40 && tag == 0xFFFE && head.size() >= kExtensibleHeaderBytes &&
+                          Le16(head, 44) == 1 && Le16(head, 38) == 16;
+  if (!(plain || extensible) || Le16(head, 34) != 16) return -1;
+  const size_t data = 20 + fmtSize;
+  return head.compare(data, 4, "data") == 0 ? static_cast<int64_t>(data) : -1;
+}
+
+// Whether the bytes behind the stated audio are a chunk that ends the file
+// exactly: another program's metadata (LIST, id3 …), never audio of ours.
+bool ChunkBehindAudio(const std::string& fileName, uint64_t dataOffset, uint64_t size) {
+  const auto stated = ReadU32At(fileName, dataOffset + 4);
+  if (!stated) return false;
+  const uint64_t end = dataOffset + 8 + *stated + (*stated & 1u);
+  if (end + 8 > size) return false;
+  std::string id(8, '\0');
+  if (!ReadFileAt(id.data(), id.size(), fileName, end)) return false;
+  for (size_t i = 0; i < 4; ++i) {
+    if (id[i] < 0x20 || id[i] > 0x7E) return false;
+  }
+  const uint64_t chunkSize = Le32(id, 4);
+  return end + 8 + chunkSize == size || end + 8 + chunkSize + 1 == size;
+}
+
+}  // namespace
+
+RecordingRepair RepairRecording(const std::string& fileName, uint32_t rate) {
+  const int64_t size = FileSizeOfPath(fileName);
+  if (size < 0) return {RecordingRepair::Result::Missing, 0};
+  if (const int64_t frames = RestoreLostHeader(fileName, rate); frames >= 0) {
+    return {RecordingRepair::Result::Repaired, frames};
+  }
+  std::string head(static_cast<size_t>(std::min<int64_t>(size, kExtensibleHeaderBytes)), '\0');
+  if (!ReadFileAt(head.data(), head.size(), fileName, 0)) return {RecordingRepair::Result::NotOurs, 0};
+  const int64_t data = OurDataChunk(head);
+  if (data < 0 || ChunkBehindAudio(fileName, static_cast<uint64_t>(data), static_cast<uint64_t>(size))) {
+    return {RecordingRepair::Result::NotOurs, 0};
+  }
+  const int64_t frames = RepairWaveHeader(fileName);
+  if (frames < 0) return {RecordingRepair::Result::Whole, 0};
+  return {RecordingRepair::Result::Repaired, frames};
+}
+
 }  // namespace kavon

@@ -64,6 +64,19 @@ int64_t RepairWaveHeader(const std::string& fileName);
 // audio stays as it is. The frames it now states, -1 for any other file
 // (which is never touched).
 int64_t RestoreLostHeader(const std::string& fileName, uint32_t rate);
+// The repair at start of a file the journal names as open at a cut.
+struct RecordingRepair {
+  enum class Result { Repaired, Whole, Missing, NotOurs };
+  Result result = Result::Whole;
+  int64_t frames = 0;  // Repaired: the frames the header now states
+};
+// A lost or cut header is restored, a torn one patched to the whole frames
+// present (RestoreLostHeader, RepairWaveHeader); the audio stays as it is.
+// Only kavon's own layout is ever touched: 16-bit PCM, the data chunk
+// right behind the format chunk and nothing behind the audio. A file laid
+// out otherwise (another format, a chunk after the audio) is NotOurs and
+// left byte for byte as it is.
+RecordingRepair RepairRecording(const std::string& fileName, uint32_t rate);
 // Offset of the first audio byte (behind the data chunk header), or -1.
 int64_t WaveDataOffset(const std::string& fileName);
 

@@ -149,39 +149,78 @@ TEST(DiskWriter, AFailedAppendIsCarriedAndWrittenFirstLater) {
   EXPECT_EQ(UpdateWaveHeader(wav), 1);
 }
 
-TEST(DiskWriter, TornHeadersAreRepairedAtStart) {
+std::string Le32(uint32_t v) {
+  std::string b;
+  for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return b;
+}
+
+// Folders of recordings are shared with other programs: a start repairs
+// what this kavon had open at a cut, as its journal names it, and nothing
+// else, whatever the other files' headers say.
+TEST(DiskWriter, AStartRepairsOnlyTheRecordingsOpenAtACut) {
   AppFixture f("NumRec=0\nRecPath_1=$HOME/rec\n");
-  const std::string folder = f.dir.File("rec");
-  std::filesystem::create_directories(folder);
-  auto make = [&](const std::string& name, uint32_t statedBytes, size_t bytes) {
-    const std::string path = folder + "/" + name;
-    CreateWaveFile(44100, 16, 2, path, statedBytes);
-    test::WriteWholeFile(path, test::ReadWholeFile(path) + std::string(bytes, '\x01'));
-    return path;
-  };
-  const std::string longer = make("longer.wav", 400000, 4000);   // header claims audio that never came
-  const std::string shorter = make("shorter.wav", 0, 4002);      // audio the header never claimed, a torn frame
-  const std::string right = make("right.wav", 4000, 4000);
-  test::WriteWholeFile(folder + "/notes.wav", "RIFF....AVI not ours");
-  // Headers a power cut lost: an empty file, one cut inside its header,
-  // one whose header block came back as zeros.
-  const std::string empty = folder + "/empty.wav", cut = folder + "/cut.wav", zeros = folder + "/zeros.wav";
-  test::WriteWholeFile(empty, "");
-  test::WriteWholeFile(cut, WaveHeaderBytes(22050, 16, 2, 0).substr(0, 30));
-  test::WriteWholeFile(zeros, std::string(44, '\0') + std::string(4002, '\x01'));
-  const std::string before = test::ReadWholeFile(right);
+  const std::string folder = f.dir.File("rec") + "/";
+  const std::string journal = f.dir.File("kavon.journal");
   f.Load();
+  f.app->recording().RecButtonClick(0, 0);
+  f.Run(2);
+  const std::string ours = f.channel(0).RecFileName;
+  EXPECT_EQ(test::ReadWholeFile(journal), ours + "\n") << "entered before its audio";
+  f.app->recording().RecButtonClick(0, 1);
+  EXPECT_EQ(test::ReadWholeFile(journal), "") << "a clean end leaves the journal";
+  f.app->Unload();
+  f.app.reset();
+
+  auto put = [&](const std::string& name, const std::string& bytes) {
+    test::WriteWholeFile(folder + name, bytes);
+    return folder + name;
+  };
+  const std::string audio(4000, '\x01');
+  // Other programs' files: a valid WAV with metadata after its audio, a
+  // reference recording still growing (its header behind), a 24-bit one.
+  const std::string list = "LIST" + Le32(12) + "INFOISFT" + Le32(0);
+  const std::vector<std::string> foreign = {
+      put("edited.wav", WaveHeaderBytes(44100, 16, 2, 4000) + audio + list),
+      put("reference.wav", WaveHeaderBytes(44100, 16, 2, 0) + audio + audio),
+      put("deep.wav", WaveHeaderBytes(48000, 24, 2, 0) + std::string(6000, '\x02')),
+      put("notes.wav", "RIFF....AVI not ours")};
+  // What a cut left of files this kavon had open: the recording's header
+  // block come back as zeros, headers that claim too much or too little,
+  // an empty file, one cut inside its header, one someone put a chunk
+  // behind, one since deleted.
+  const std::string recorded = test::ReadWholeFile(ours);
+  test::WriteWholeFile(ours, std::string(44, '\0') + recorded.substr(44));
+  const std::string longer = put("longer.wav", WaveHeaderBytes(44100, 16, 2, 400000) + audio);
+  const std::string shorter = put("shorter.wav", WaveHeaderBytes(44100, 16, 2, 0) + audio + "\x01\x01");
+  const std::string empty = put("empty.wav", "");
+  const std::string cut = put("cut.wav", WaveHeaderBytes(22050, 16, 2, 0).substr(0, 30));
+  const std::string tagged = put("tagged.wav", WaveHeaderBytes(44100, 16, 2, 4000) + audio + list);
+  std::vector<std::string> before;
+  for (const auto& file : foreign) before.push_back(test::ReadWholeFile(file));
+  const std::string taggedBefore = test::ReadWholeFile(tagged);
+  test::WriteWholeFile(journal, ours + "\n" + longer + "\n" + shorter + "\n" + empty + "\n" + cut + "\n" + tagged +
+                                    "\n" + folder + "gone.wav\n");
+  f.Load();
+
+  // Compared whole, reported by name: the bytes would fill the screen.
+  for (size_t i = 0; i < foreign.size(); ++i) EXPECT_TRUE(test::ReadWholeFile(foreign[i]) == before[i]) << foreign[i];
+  EXPECT_TRUE(test::ReadWholeFile(tagged) == taggedBefore) << tagged;
+  const auto info = test::IndependentRead(ours);
+  ASSERT_TRUE(info.valid) << info.error;
+  EXPECT_EQ(info.frames, static_cast<int64_t>(recorded.size() - 44) / 4);
+  EXPECT_TRUE(test::ReadWholeFile(ours).substr(44) == recorded.substr(44)) << "the audio is all kept";
   EXPECT_EQ(test::IndependentRead(longer).frames, 1000);
   EXPECT_EQ(test::IndependentRead(shorter).frames, 1000);
   EXPECT_EQ(std::filesystem::file_size(shorter), 44u + 4002u);  // the audio is never shortened
-  EXPECT_EQ(test::ReadWholeFile(right), before);
-  EXPECT_EQ(test::ReadWholeFile(folder + "/notes.wav"), "RIFF....AVI not ours");
   EXPECT_EQ(test::IndependentRead(empty).frames, 0);
   EXPECT_EQ(test::IndependentRead(cut).rate, 22050);  // the rate that survived is the file's own
-  EXPECT_EQ(test::IndependentRead(zeros).frames, 1000);
-  EXPECT_EQ(std::filesystem::file_size(zeros), 44u + 4002u);
-  EXPECT_EQ(Count(f.ErrText(), "ヘッダ修復 "), 5);
-  EXPECT_NE(f.ErrText().find("ヘッダ修復 " + longer + " 1000"), std::string::npos);
+  const std::string err = f.ErrText();
+  EXPECT_EQ(Count(err, "ヘッダ修復 "), 5);
+  EXPECT_NE(err.find("ヘッダ修復 " + longer + " 1000"), std::string::npos);
+  EXPECT_NE(err.find("ヘッダ修復せず（kavonの形式ではありません） " + tagged), std::string::npos);
+  EXPECT_NE(err.find("ヘッダ修復せず（ファイルがありません） " + folder + "gone.wav"), std::string::npos);
+  EXPECT_EQ(test::ReadWholeFile(journal), "") << "each cut is repaired once";
 }
 
 }  // namespace
