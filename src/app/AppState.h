@@ -27,6 +27,9 @@ struct ChannelView {
   std::string timeText = "00'00.0";
   std::string error;          // the last failure, shown on the row until the next start
   std::string warning;        // a passing trouble (the disk is behind), shown while it lasts
+  // It should be recording and waits for its device (or its file), tried
+  // again every 2 s.
+  bool waitingToRecord = false;
   std::array<double, 2> meanDb{-60, -60};
   std::array<double, 2> peakDb{-110, -110};
   // Counted up at every meter update and every reset, so a window draws
@@ -37,8 +40,11 @@ struct ChannelView {
   // What is wrong on the row, in the core's words: the failure, then the
   // passing trouble.
   std::string Trouble() const {
-    if (error.empty()) return warning;
-    return warning.empty() ? error : error + " / " + warning;
+    std::string text = waitingToRecord ? "録音デバイス待ち（2秒ごとに再試行）" : "";
+    for (const std::string* part : {&error, &warning}) {
+      if (!part->empty()) text += (text.empty() ? "" : " / ") + *part;
+    }
+    return text;
   }
 };
 

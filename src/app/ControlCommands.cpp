@@ -38,8 +38,8 @@ std::string Json(const std::string& s) {
   return out + "\"";
 }
 
-const char* StateOf(const ChannelCapture& c) {
-  if (c.IsOpen != 1) return "stopped";
+const char* StateOf(const ChannelCapture& c, const ChannelView& v) {
+  if (c.IsOpen != 1) return v.waitingToRecord ? "waiting for the device" : "stopped";
   return c.IsRecording == 1 ? "recording" : "waiting";
 }
 
@@ -59,13 +59,13 @@ std::string Status(FrmMain& app, bool json) {
     const double unwritten =
         static_cast<double>(s.capture.UnwrittenBytes(ch)) / std::max<uint32_t>(1, s.capture.Format().avgBytesPerSec);
     if (json) {
-      out += std::string(ch == 0 ? "" : ",") + "{\"channel\":" + std::to_string(ch + 1) + ",\"state\":\"" + StateOf(c) +
+      out += std::string(ch == 0 ? "" : ",") + "{\"channel\":" + std::to_string(ch + 1) + ",\"state\":\"" + StateOf(c, v) +
              "\",\"file\":" + Json(c.IsOpen == 1 ? c.RecFileName : "") + ",\"elapsed\":" + Json(v.timeText) +
              ",\"level_db\":" + FormatFixed(LevelOf(v), 1) + ",\"unwritten_seconds\":" + FormatFixed(unwritten, 2) +
              ",\"frames_lost\":" + std::to_string(c.FramesDropped) + ",\"warnings\":" + Json(warnings) + "}";
       continue;
     }
-    out += "channel " + std::to_string(ch + 1) + ": " + StateOf(c);
+    out += "channel " + std::to_string(ch + 1) + ": " + StateOf(c, v);
     if (c.IsOpen == 1) {
       out += " " + v.timeText + " " + FormatFixed(LevelOf(v), 1) + " dB " + c.RecFileName + " (unwritten " +
              FormatFixed(unwritten, 1) + " s";
@@ -118,10 +118,14 @@ std::string AnswerControlRequest(FrmMain& app, const std::string& request) {
     if (w[0] == "start") {
       if (c.IsOpen == 1) return "ERROR channel " + w[1] + " is already open: " + c.RecFileName + "\n";
       app.recording().RecButtonClick(ch, 0, Origin::ControlCode);
-      if (c.IsOpen != 1) {
-        return "ERROR channel " + w[1] + " did not start: " + Translate(s.lang, s.view[static_cast<size_t>(ch)].error) + "\n";
-      }
+      const std::string why = Translate(s.lang, s.view[static_cast<size_t>(ch)].error);
+      if (app.recording().IsWaitingToRecord(ch)) return "OK waiting for the device, tried every 2 s: " + why + "\n";
+      if (c.IsOpen != 1) return "ERROR channel " + w[1] + " did not start: " + why + "\n";
       return "OK recording " + c.RecFileName + "\n";
+    }
+    if (c.IsOpen != 1 && app.recording().IsWaitingToRecord(ch)) {
+      app.recording().RecButtonClick(ch, 1, Origin::ControlCode);
+      return "OK stopped waiting for the device\n";
     }
     if (c.IsOpen != 1) return "ERROR channel " + w[1] + " is not open\n";
     const std::string file = c.RecFileName;

@@ -109,13 +109,17 @@ ConfValues FrmConf::Load() {
     const std::string stored = store.ReadSetting(ChannelKey("DevInID", ch), "");
     const ComboData devices = FillDeviceCombo(wave, stored);
     c.devices = devices.items;
+    c.labels = devices.labels;
     c.device = devices.selected;
-    if (c.device < 0 && stored.empty() && !c.devices.empty()) c.device = 0;  // no name is the first device
+    // No name is the system's default device, the list's first on Linux.
+    if (c.device < 0 && stored.empty() && !c.devices.empty()) c.device = 0;
     if (c.device < 0 && !stored.empty()) {
       // A device that is not plugged in now stays the channel's choice.
       c.devices.push_back(stored);
+      c.labels.push_back(stored);
       c.device = static_cast<int>(c.devices.size()) - 1;
     }
+    c.deviceLoaded = c.device;
     c.level = FormatFixed(ReadFloatSetting(store, ChannelKey("RecLevelDB", ch), 0.0), 2);
     c.path = store.ReadSetting(ChannelKey("RecPath", ch), "");
   }
@@ -231,11 +235,14 @@ std::vector<Refusal> FrmConf::Ok(const ConfValues& v) {
       const auto i = static_cast<size_t>(ch);
       const double db = *Number(c.level, kMinDb, kMaxGainDb);
       const std::string path = Trim(c.path).empty() ? "" : Backslash(Trim(c.path));
-      if (Valid(c.device, c.devices.size())) write(ChannelKey("DevInID", ch), c.devices[static_cast<size_t>(c.device)]);
+      // Untouched, the stored text stays as it is (an empty choice, an
+      // older label): OK writes only what the user changed.
+      const bool chosen = Valid(c.device, c.devices.size()) && c.device != c.deviceLoaded;
+      if (chosen) write(ChannelKey("DevInID", ch), c.devices[static_cast<size_t>(c.device)]);
       write(ChannelKey("RecLevelDB", ch), FormatFixed(db, 2));
       write(ChannelKey("RecPath", ch), path);
       if (ch > s.NumRec) continue;  // this run has no such channel
-      if (Valid(c.device, c.devices.size())) s.DevInName[i] = c.devices[static_cast<size_t>(c.device)];
+      if (chosen) s.DevInName[i] = c.devices[static_cast<size_t>(c.device)];
       s.RecLevelDB[i] = db;
       s.RecGain[i] = DBToLin(db);
       s.RecPath[i] = path;

@@ -14,8 +14,10 @@
 namespace kavon {
 
 struct ConfChannel {
-  std::vector<std::string> devices;  // the input devices, by name
+  std::vector<std::string> devices;  // the input devices, by name (what is stored)
+  std::vector<std::string> labels;   // what the list shows for each
   int device = -1;                   // the entry selected, -1 none
+  int deviceLoaded = -1;             // the entry selected on opening: OK keeps the stored text while it is
   std::string level;                 // RecLevelDB_n as "0.00"
   std::string path;                  // RecPath_n
 };

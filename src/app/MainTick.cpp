@@ -244,7 +244,8 @@ void MainTick::StartEntry(TimerEntry& e, const DueSecond& s, std::optional<int64
   // A start made up after a gap is named by its real start; one on time,
   // or a few seconds late, by the moment it began.
   const std::optional<std::string> stamp = limitSeconds ? std::optional(FileStamp(s.date, s.time)) : std::nullopt;
-  rec_.StartRecording(e.Ch, seconds * app_.settings.nFreq, base, 0, Origin::Timer, stamp);
+  const std::string programme = s.date + " " + s.time + " " + std::to_string(e.Length) + "秒 " + e.FileTitle;
+  rec_.StartRecording(e.Ch, seconds * app_.settings.nFreq, base, 0, Origin::Timer, stamp, programme);
   const ChannelCapture& c = app_.capture.Channel(e.Ch);
   const std::string ch = std::to_string(e.Ch + 1);
   // Logged whether the start succeeded or not: a failure has its own line.
@@ -438,6 +439,8 @@ bool MainTick::ServiceOneBuffer(int ch) {
   } else if (r == kMustStop) {
     if (c.FileFull && rec_.ContinueInNextFile(ch)) return false;
     const std::string text = "録音停止（中断）" + std::to_string(ch + 1) + " " + c.RecFileName;
+    // A device that went away is waited for: the recording goes on once it is back.
+    if (c.DeviceLost) rec_.DeviceLost(ch);
     rec_.StopRecording(ch);
     app_.log.WriteLog(text);
     app_.view[static_cast<size_t>(ch)].error = c.DeviceLost ? "録音デバイス切断 " + c.RecFileName : text;
@@ -482,6 +485,7 @@ void MainTick::Tick() {
   }
   app_.capture.CollectWrites();
   ServiceChannels();
+  rec_.StepRetries();
   health_.Check();
   for (int ch = 0; ch <= app_.settings.NumRec; ++ch) app_.view[static_cast<size_t>(ch)].warning = health_.Warnings(ch);
   for (const auto& text : app_.waveIn.TakeMessages()) app_.log.WriteLog(text, 1);

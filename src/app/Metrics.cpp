@@ -69,6 +69,9 @@ void ChannelFamilies(Exposition& e, const MetricsSnapshot& s) {
        [&](const std::string& l, const C& c) { e.Sample(c.open && c.recording, l); });
   each("kavon_channel_waiting_for_sound", "gauge", "1 while the channel is open and waits for sound before writing.",
        [&](const std::string& l, const C& c) { e.Sample(c.open && !c.recording, l); });
+  each("kavon_channel_waiting_for_device", "gauge",
+       "1 while the channel should record and waits for its device or file (tried every 2 s).",
+       [&](const std::string& l, const C& c) { e.Sample(c.waitingForDevice, l); });
   each("kavon_frames_written_total", "counter", "Audio frames handed to the disk, per channel.",
        [&](const std::string& l, const C& c) { e.Sample(static_cast<double>(c.totals.framesWritten), l); });
   each("kavon_frames_lost_total", "counter",
@@ -153,6 +156,7 @@ MetricsSnapshot CollectMetrics(FrmMain& app) {
     MetricsSnapshot::Channel out;
     out.open = c.IsOpen == 1;
     out.recording = c.IsRecording == 1;
+    out.waitingForDevice = v.waitingToRecord;
     out.totals = c.Totals;
     out.warnings = app.tick().health().ActiveOn(ch);
     out.meanDb = v.meanDb;
@@ -221,7 +225,7 @@ std::string RenderStatusPage(const MetricsSnapshot& s) {
       "</p>\n<table><tr><th>channel</th><th>state</th><th>time</th><th>level</th><th>file</th><th>warnings</th></tr>\n";
   for (size_t ch = 0; ch < s.channels.size(); ++ch) {
     const MetricsSnapshot::Channel& c = s.channels[ch];
-    const char* state = !c.open ? "stopped" : c.recording ? "recording" : "waiting";
+    const char* state = c.waitingForDevice ? "waiting for the device" : !c.open ? "stopped" : c.recording ? "recording" : "waiting";
     const double level = std::max(c.meanDb[0], c.meanDb[1]);
     const int width = static_cast<int>(std::clamp((level + 60.0) * 2.0, 0.0, 120.0));
     page += "<tr><td>" + std::to_string(ch + 1) + "</td><td class=\"" + (!c.open ? "" : c.recording ? "rec" : "wait") +

@@ -24,6 +24,7 @@ struct MetricsSnapshot {
   struct Channel {
     bool open = false;
     bool recording = false;
+    bool waitingForDevice = false;  // should record, its device (or file) tried every 2 s
     CaptureTotals totals;
     Health::Active warnings;
     std::array<double, 2> meanDb{};

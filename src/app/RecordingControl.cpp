@@ -1,6 +1,7 @@
 #include "app/RecordingControl.h"
 
 #include <cmath>
+#include <limits>
 #include <filesystem>
 
 #include "audio/WaveDevices.h"
@@ -184,16 +185,21 @@ void RecordingControl::Fail(int ch, const std::string& why, Origin origin) {
 }
 
 int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin,
-                                     const std::optional<std::string>& stamp) {
+                                     const std::optional<std::string>& stamp, const std::string& programme) {
   if (!app_.IsChannel(ch)) return 0;
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen) return 1;
+  EndWaiting(ch);
   const std::string intended = NameRecording(ch, base, manual, stamp);
   std::string why;
   const std::string name = ClaimRecordingFile(ch, intended, why);
   c.RecFileName = name.empty() ? intended : name;
+  const double now = app_.clock.SteadySeconds();
+  const double until = limitFrames >= 1 ? now + static_cast<double>(limitFrames) / app_.settings.nFreq
+                                        : std::numeric_limits<double>::infinity();
   if (name.empty()) {
     Fail(ch, "ファイルを作成できません " + c.RecFileName + " (" + why + ")", origin);
+    StartWaiting(ch, {origin, now, until, now + kRetrySeconds, false, programme, why});
     return 0;
   }
   c.RecLimitFrames = limitFrames;
@@ -201,11 +207,87 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
     // No recording, no file: an empty .wav would only look like one.
     DeleteFileForce(c.RecFileName);
     app_.capture.NewFileDropped(ch, c.RecFileName);
-    Fail(ch, WaveErrorText(app_.waveIn, c.LastError), origin);
+    const std::string text = WaveErrorText(app_.waveIn, c.LastError);
+    Fail(ch, text, origin);
+    StartWaiting(ch, {origin, now, until, now + kRetrySeconds, false, programme, text});
     return 0;
   }
   ShowStarted(ch, origin);
   return 1;
+}
+
+void RecordingControl::DeviceLost(int ch) {
+  ChannelCapture& c = app_.capture.Channel(ch);
+  const double now = app_.clock.SteadySeconds();
+  const int64_t left = c.RecLimitFrames - app_.capture.FramesElapsed(ch);
+  if (c.RecLimitFrames >= 1 && left <= 0) return;  // its time is up anyway
+  const double until = c.RecLimitFrames >= 1 ? now + static_cast<double>(left) / app_.settings.nFreq
+                                             : std::numeric_limits<double>::infinity();
+  const Origin origin = IsTimerRecording(ch) ? Origin::Timer : Origin::ControlCode;
+  StartWaiting(ch, {origin, now, until, now + kRetrySeconds, true, {}, "録音デバイス切断"});
+}
+
+void RecordingControl::StartWaiting(int ch, Waiting w) {
+  waiting_[static_cast<size_t>(ch)] = std::move(w);
+  app_.view[static_cast<size_t>(ch)].waitingToRecord = true;
+}
+
+void RecordingControl::EndWaiting(int ch) {
+  waiting_[static_cast<size_t>(ch)].reset();
+  app_.view[static_cast<size_t>(ch)].waitingToRecord = false;
+}
+
+void RecordingControl::StepRetries() {
+  const double now = app_.clock.SteadySeconds();
+  for (int ch = 0; ch <= app_.settings.NumRec; ++ch) {
+    auto& w = waiting_[static_cast<size_t>(ch)];
+    if (!w || now < w->nextTry) continue;
+    if (now >= w->until) {
+      const Waiting ended = *w;
+      EndWaiting(ch);
+      GiveUp(ch, ended);
+      continue;
+    }
+    w->nextTry = now + kRetrySeconds;
+    if (TryAgain(ch, *w)) EndWaiting(ch);
+  }
+}
+
+bool RecordingControl::TryAgain(int ch, Waiting& w) {
+  ChannelCapture& c = app_.capture.Channel(ch);
+  const double now = app_.clock.SteadySeconds();
+  // The device first: a file is made only for audio that can come.
+  c.RecLimitFrames = std::isinf(w.until) ? 0 : std::max<int64_t>(1, std::llround((w.until - now) * app_.settings.nFreq));
+  if (app_.capture.OpenCapture(ch) != 1) {
+    w.why = WaveErrorText(app_.waveIn, c.LastError);
+    return false;
+  }
+  std::string why;
+  const std::string name = ClaimFile(ch, w.wrote ? series_[static_cast<size_t>(ch)].index + 1 : 1, why);
+  if (name.empty()) {
+    app_.capture.CloseCapture(ch, false);
+    w.why = why;
+    return false;
+  }
+  c.RecFileName = name;
+  ShowStarted(ch, w.origin);
+  std::string line = "録音再開（デバイス復帰）" + std::to_string(ch + 1) + " " + name;
+  if (const std::string before = PreviousPart(ch); !before.empty()) line += "（前の部分 " + before + "）";
+  app_.log.WriteLog(line + " 欠落 " + FormatFixed(now - w.since, 3) + "秒", 1);
+  return true;
+}
+
+void RecordingControl::GiveUp(int ch, const Waiting& w) {
+  const double lost = app_.clock.SteadySeconds() - w.since;
+  ResetChannelDisplay(ch);
+  if (!w.wrote && !w.programme.empty()) {
+    ++app_.missedProgrammes;
+    app_.log.WriteLog("録音できなかった番組 " + std::to_string(ch + 1) + " " + w.programme + " " + w.why, 1);
+    return;
+  }
+  app_.log.WriteLog("録音終了（再開できず）" + std::to_string(ch + 1) + " " + series_[static_cast<size_t>(ch)].first +
+                        " 欠落 " + FormatFixed(lost, 3) + "秒 " + w.why,
+                    1);
 }
 
 void RecordingControl::ShowStarted(int ch, Origin origin) {
@@ -329,6 +411,14 @@ void RecordingControl::RecButtonClick(int ch, int b, Origin origin) {
   if (b == 1 && c.IsOpen != 0) {
     StopRecording(ch);
     app_.log.WriteLog("録音停止（手動）" + std::to_string(ch + 1) + " " + c.RecFileName);
+    return;
+  }
+  if (b == 1 && IsWaitingToRecord(ch)) {
+    // Stopped by hand while it waited for its device: no more tries.
+    EndWaiting(ch);
+    ResetChannelDisplay(ch);
+    app_.view[static_cast<size_t>(ch)].error.clear();
+    app_.log.WriteLog("録音停止（手動）" + std::to_string(ch + 1) + " " + series_[static_cast<size_t>(ch)].first);
   }
 }
 

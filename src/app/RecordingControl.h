@@ -27,6 +27,8 @@ std::vector<int> LampStateCodes(const AppState& app);
 // recordings until the clock has run steadily for kRetentionSettle seconds.
 inline constexpr double kClockStepHoldOff = 3600;
 inline constexpr double kRetentionSettle = 600;
+// A channel that should record and cannot tries again this often.
+inline constexpr double kRetrySeconds = 2;
 
 class RecordingControl {
  public:
@@ -40,9 +42,21 @@ class RecordingControl {
   void ChooseManualFile(int ch, const std::string& confirmedPath);
 
   // 1 when the channel is open afterwards. stamp: the file-name stamp to
-  // use ("2024-03-01 10_00_00") instead of the present moment.
+  // use ("2024-03-01 10_00_00") instead of the present moment. programme:
+  // for a timer entry "start Ns title", the words that name it missed if
+  // none of it can be recorded. A start that fails (no device, no file) is
+  // tried again every kRetrySeconds while its time lasts (see StepRetries).
   int StartRecording(int ch, int64_t limitFrames, const std::string& base, int manual, Origin origin,
-                     const std::optional<std::string>& stamp = std::nullopt);
+                     const std::optional<std::string>& stamp = std::nullopt, const std::string& programme = {});
+  // The channel's device went away in the middle of its recording: the
+  // recording goes on in the next file of its series once it is back.
+  void DeviceLost(int ch);
+  // The tick's share of the retries: every kRetrySeconds a waiting channel
+  // tries its device and file again; one whose time has passed gives up.
+  void StepRetries();
+  // Whether the channel should be recording and waits for its device or
+  // its file.
+  bool IsWaitingToRecord(int ch) const { return waiting_[static_cast<size_t>(ch)].has_value(); }
   // A timer recording that reached its length hands the open device to
   // the next timer recording of the channel: logged and lamped as a stop
   // and a start, with no frame lost between the files. False (the old
@@ -105,11 +119,30 @@ class RecordingControl {
     std::string first;
     int index = 1;
   };
+  // A recording that should be going on and is not.
+  struct Waiting {
+    Origin origin = Origin::User;
+    double since = 0;    // steady second the gap began
+    double until = 0;    // steady second its time ends; infinity until stopped by hand
+    double nextTry = 0;  // steady second
+    bool wrote = false;  // an earlier part of it holds audio
+    std::string programme;  // a timer entry's words for the missed line
+    std::string why;        // the reason of the last failure
+  };
+  void StartWaiting(int ch, Waiting w);
+  // One more try; true when the channel records again.
+  bool TryAgain(int ch, Waiting& w);
+  // Its time passed without the device (or the file): said, and counted
+  // when nothing of it was recorded.
+  void GiveUp(int ch, const Waiting& w);
+  // Ends a wait without a word (a stop by hand, a new start).
+  void EndWaiting(int ch);
 
   AppState& app_;
   Retention retention_;
   std::array<Series, kMaxChannels> series_{};
   std::array<bool, kMaxChannels> byTimer_{};
+  std::array<std::optional<Waiting>, kMaxChannels> waiting_{};
   // Files this run wrote and the steady second they were last written: a
   // step of the wall clock must not make them look old.
   std::map<std::string, double> written_;  // by lexically normal path

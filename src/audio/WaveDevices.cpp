@@ -60,42 +60,51 @@ int SameDeviceName(const std::string& a, const std::string& b) {
   return WithoutLeadingNoise(x) == WithoutLeadingNoise(y) ? 1 : 0;
 }
 
+namespace {
+
+// The first device whose name, or else whose label, matches the lowered,
+// trimmed text: exactly, then by the loose rule. Older settings stored a
+// device's label, newer ones its name; both find it.
+int FindDevice(platform::WaveIn& wave, int count, const std::string& lowered) {
+  std::vector<std::string> texts;
+  for (int id = 0; id < count; ++id) texts.push_back(ToLower(NameOf(wave, id)));
+  for (int id = 0; id < count; ++id) texts.push_back(ToLower(Trim(wave.DeviceLabel(id))));
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (texts[i] == lowered) return static_cast<int>(i) % count;
+  }
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (SameDeviceName(texts[i], lowered)) return static_cast<int>(i) % count;
+  }
+  return platform::kWaveMapper;
+}
+
+}  // namespace
+
 int GetDeviceID(platform::WaveIn& wave, const std::string& name) {
   const std::string s = ToLower(Trim(name));
-  if (s.empty()) return 0;
+  // No choice made: the system's own (ALSA's "default", Windows' preferred device).
+  if (s.empty()) return platform::kWaveMapper;
   const int count = wave.DeviceCount();
   if (IsDigits(s) && s.size() <= 3) {
     const int id = std::stoi(s);
     if (id < count) return id;
   }
   if (count <= 0) return 0;
-  for (int id = 0; id < count; ++id) {
-    if (ToLower(NameOf(wave, id)) == s) return id;
-  }
-  for (int id = 0; id < count; ++id) {
-    if (SameDeviceName(NameOf(wave, id), s)) return id;
-  }
-  return ByWinmmName(wave, count, s);
+  const int found = FindDevice(wave, count, s);
+  return found != platform::kWaveMapper ? found : ByWinmmName(wave, count, s);
 }
 
 ComboData FillDeviceCombo(platform::WaveIn& wave, const std::string& selectName) {
   ComboData data;
   const int count = wave.DeviceCount();
-  for (int id = 0; id < count; ++id) data.items.push_back(NameOf(wave, id));
+  for (int id = 0; id < count; ++id) {
+    data.items.push_back(NameOf(wave, id));
+    data.labels.push_back(Trim(wave.DeviceLabel(id)));
+  }
   const std::string s = ToLower(Trim(selectName));
-  for (size_t i = 0; i < data.items.size(); ++i) {
-    if (ToLower(data.items[i]) == s) {
-      data.selected = static_cast<int>(i);
-      return data;
-    }
-  }
-  if (s.empty()) return data;
-  for (size_t i = 0; i < data.items.size(); ++i) {
-    if (SameDeviceName(data.items[i], s)) {
-      data.selected = static_cast<int>(i);
-      return data;
-    }
-  }
+  if (s.empty() || count <= 0) return data;
+  const int found = FindDevice(wave, count, s);
+  if (found != platform::kWaveMapper) data.selected = found;
   return data;
 }
 

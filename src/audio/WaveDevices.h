@@ -20,14 +20,16 @@ inline constexpr int kStandardRates[] = {192000, 96000, 88200, 48000, 44100, 320
 // Names of the devices in device order, and which entry to select (-1 none).
 struct ComboData {
   std::vector<std::string> items;
+  std::vector<std::string> labels;  // devices only: what a person sees for each item
   int selected = -1;
 };
 
 std::string GetDeviceName(platform::WaveIn& wave, int id);
-// The device number for a stored name: 0 for an empty name; a text of plain
-// digits naming an existing device number as it stands; the first device of
-// the same name (case and outer blanks aside); then the first device of the
-// same name by the loose rule; else kWaveMapper (the default device).
+// The device number for a stored name: kWaveMapper (the system's default
+// device) for an empty name; a text of plain digits naming an existing
+// device number as it stands; the first device of the same name, or else
+// label (case and outer blanks aside); then the same by the loose rule;
+// else kWaveMapper.
 int GetDeviceID(platform::WaveIn& wave, const std::string& name);
 int SameDeviceName(const std::string& a, const std::string& b);
 ComboData FillDeviceCombo(platform::WaveIn& wave, const std::string& selectName);

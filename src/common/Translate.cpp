@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace kavon {
@@ -48,6 +49,7 @@ constexpr std::array kPhrases = {
     Phrase{"音声欠落", "audio lost on channel"},
     Phrase{"録音停止（中断）", "recording stopped on channel"},
     Phrase{"録音デバイス切断", "the input device went away:"},
+    Phrase{"録音デバイス待ち（2秒ごとに再試行）", "waiting for the device (tried every 2 s)"},
     Phrase{"書き込みエラー", "writing fails:"},
     Phrase{"無音", "dead air"},
     Phrase{"デバイス停止", "device stalled"},
@@ -93,6 +95,11 @@ std::string Translate(const Lang& lang, std::string_view text) {
     for (size_t at = out.find(p.ja); at != std::string::npos; at = out.find(p.ja, at + p.en.size())) {
       out.replace(at, p.ja.size(), p.en);
     }
+  }
+  // What is left between full-width brackets (a system's own error text)
+  // stands in English brackets.
+  for (const auto& [ja, en] : {std::pair{"（", " ("}, std::pair{"）", ")"}}) {
+    for (size_t at = out.find(ja); at != std::string::npos; at = out.find(ja, at)) out.replace(at, 3, en);
   }
   return out;
 }

@@ -96,8 +96,12 @@ class WaveIn {
   // Whether the machine has sound hardware at all (a list of software
   // devices alone does not record anything); true when it cannot tell.
   virtual bool HasSoundHardware() { return true; }
-  // Name of device id (0 .. count-1); empty for any other id.
+  // Name of device id (0 .. count-1), the key the settings store; empty
+  // for any other id. It stays the same whatever state the device is in.
   virtual std::string DeviceName(int id) = 0;
+  // What a person sees for the device (a description, where the system has
+  // one); its name where there is nothing better.
+  virtual std::string DeviceLabel(int id) { return DeviceName(id); }
 
   virtual WaveResult Open(WaveHandle* handle, int deviceId, const WaveFormat& format) = 0;
   virtual WaveResult Prepare(WaveHandle handle, WaveBuffer* buffer) = 0;

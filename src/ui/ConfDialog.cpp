@@ -1,5 +1,8 @@
 #include "ui/ConfDialog.h"
 
+#include <algorithm>
+
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -10,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 #include "common/Translate.h"
@@ -23,6 +27,38 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 const char* const kRefusedStyle = "background: #5a1414; color: #ffd0c8;";
 
 QLabel* Label(const QString& text, QWidget* parent) { return new QLabel(text, parent); }
+
+// A list of devices whose names are long and alike at both ends ("HDA
+// Intel PCH, ALC3246 Analog, Front microphone"): the closed box cuts the
+// middle, the popup and the tooltip show every name whole.
+class DeviceList : public QComboBox {
+ public:
+  DeviceList(const std::vector<std::string>& labels, int selected, QWidget* parent) : QComboBox(parent) {
+    int widest = 0;
+    for (const auto& label : labels) {
+      addItem(Q(label));
+      setItemData(count() - 1, Q(label), Qt::ToolTipRole);
+      widest = std::max(widest, fontMetrics().horizontalAdvance(Q(label)));
+    }
+    setCurrentIndex(selected);
+    setMinimumContentsLength(18);
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    view()->setMinimumWidth(widest + 4 * fontMetrics().averageCharWidth());
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { setToolTip(currentText()); });
+    setToolTip(currentText());
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    const QRect text = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    option.currentText = fontMetrics().elidedText(option.currentText, Qt::ElideMiddle, text.width());
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+  }
+};
 
 }  // namespace
 
@@ -94,8 +130,7 @@ ConfDialog::ConfDialog(FrmMain& app, platform::SerialSystem* serial, QWidget* pa
     const auto i = static_cast<size_t>(ch);
     const int row = 3 + ch;
     r->addWidget(Label(QString::number(ch + 1), rec), row, 0);
-    devices_[i] = List(loaded_.channels[i].devices, loaded_.channels[i].device);
-    devices_[i]->setMinimumContentsLength(18);
+    devices_[i] = new DeviceList(loaded_.channels[i].labels, loaded_.channels[i].device, this);
     r->addWidget(devices_[i], row, 1);
     r->addWidget(Line(Q(ChannelKey("RecLevelDB", ch)), loaded_.channels[i].level), row, 2);
     r->addWidget(Label(QStringLiteral("db"), rec), row, 3);

@@ -3,12 +3,15 @@
 #include <alsa/asoundlib.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -67,26 +70,88 @@ std::string RaiseToRealtime() {
          (limit.rlim_cur == RLIM_INFINITY ? "unlimited" : std::to_string(limit.rlim_cur));
 }
 
+// A device call that does not come back (a sound server that was stopped
+// or hangs) must never hold the tick: it runs on a thread of its own, and
+// the caller waits for it this long at most.
+constexpr auto kDeviceCallLimit = std::chrono::seconds(3);
+
+// Runs work on a thread of its own and waits at most `limit` for it; true
+// when it finished. Given up on, the work goes on alone: what it touches
+// must be its own (captured by value or shared).
+bool RunBounded(std::function<void()> work, std::chrono::milliseconds limit = kDeviceCallLimit) {
+  struct Done {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  auto d = std::make_shared<Done>();
+  std::thread([d, work = std::move(work)] {
+    work();
+    {
+      std::lock_guard lock(d->m);
+      d->done = true;
+    }
+    d->cv.notify_all();
+  }).detach();
+  std::unique_lock lock(d->m);
+  return d->cv.wait_for(lock, limit, [&d] { return d->done; });
+}
+
+// ALSA reads its configuration once per process and keeps it; a sound
+// server that started since (its configuration is loaded only when it
+// runs) would never be found. Read afresh before each list and each open:
+// an open PCM keeps what it needs, nothing else holds the global tree, and
+// both happen on the one thread that opens devices.
+void FreshAlsaConfiguration() { snd_config_update_free_global(); }
+
+// Plugins that hints list but that are converters, mixers or outputs over
+// another PCM, or that would start a server of their own (jack): never
+// offered, never opened to find out.
+bool IsConverterOrOutputPlugin(const std::string& pcm) {
+  static const std::set<std::string> kPlugins = {
+      "null",          "jack",        "oss",         "lavrate",          "samplerate",        "samplerate_best",
+      "samplerate_linear", "samplerate_medium", "samplerate_order", "speexrate", "speexrate_best", "speexrate_medium",
+      "speex",         "upmix",       "downmix",     "vdownmix",         "a52",               "usbstream"};
+  return kPlugins.contains(pcm);
+}
+
+// Whether a PCM accepts a capture open now (closed again at once).
+bool OpensForCapture(const std::string& pcm) {
+  snd_pcm_t* handle = nullptr;
+  if (snd_pcm_open(&handle, pcm.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) return false;
+  snd_pcm_close(handle);
+  return true;
+}
+
+bool CanRecord(const std::string& pcm, const std::string& io) {
+  if (io == "Output" || IsConverterOrOutputPlugin(pcm)) return false;
+  // A card's PCMs and the sound servers' plugins are offered whatever state
+  // they are in now (busy, or the server down): a stored choice stays valid.
+  if (pcm.find("CARD=") != std::string::npos || pcm == "pulse" || pcm == "pipewire") return true;
+  return OpensForCapture(pcm);
+}
+
 }  // namespace
 
 std::vector<AlsaDevice> ListAlsaCaptureDevices() {
-  std::vector<AlsaDevice> out;
+  FreshAlsaConfiguration();
+  std::vector<AlsaDevice> out{{"default", "default"}};
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) == 0 && hints) {
     for (void** h = hints; *h; ++h) {
       const std::string pcm = HintValue(*h, "NAME");
-      const std::string io = HintValue(*h, "IOID");
-      if (pcm.empty() || pcm == "null" || io == "Output") continue;
       const std::string desc = OneLine(HintValue(*h, "DESC"));
+      if (pcm == "default") {
+        if (!desc.empty()) out[0].name = "default: " + desc;
+        continue;
+      }
+      if (pcm.empty() || !CanRecord(pcm, HintValue(*h, "IOID"))) continue;
       out.push_back({pcm, desc.empty() ? pcm : desc});
     }
     snd_device_name_free_hint(hints);
   }
-  bool hasDefault = false;
-  for (const auto& d : out) hasDefault |= d.pcm == "default";
-  if (!hasDefault) out.insert(out.begin(), AlsaDevice{"default", "default"});
-  // Two PCMs with the same description would look alike in a list and in
-  // the settings: those carry their ALSA name too.
+  // Two PCMs with the same description would look alike in a list: those
+  // carry their ALSA name too.
   std::multiset<std::string> names;
   for (const auto& d : out) names.insert(d.name);
   for (auto& d : out) {
@@ -110,6 +175,14 @@ struct AlsaWaveIn::Stream {
   uint64_t readFrames = 0;
   std::atomic<uint64_t> lostFrames{0};
   std::chrono::steady_clock::time_point started;
+  std::chrono::microseconds period{kPeriodUs};  // as the device granted it
+  bool server = false;        // a sound server's plugin: read by the clock, not in real time
+  // The reader has returned; set under m.
+  bool readerDone = false;
+  // The device calls made on the pcm (drop, close), one at a time, in order,
+  // whichever thread makes them.
+  std::mutex calls;
+  bool waitedInVain = false;  // the last read after a wait found nothing
   int injectError = 0;
   uint64_t injectAfter = 0;
 };
@@ -125,10 +198,9 @@ AlsaWaveIn::AlsaWaveIn() {
 }
 
 AlsaWaveIn::~AlsaWaveIn() {
-  for (auto& [h, s] : streams_) {
-    StopReader(*s);
-    snd_pcm_close(s->pcm);
-  }
+  std::vector<WaveHandle> open;
+  for (const auto& [h, s] : streams_) open.push_back(h);
+  for (const WaveHandle h : open) Close(h);
 }
 
 void AlsaWaveIn::Note(const std::string& text) {
@@ -159,18 +231,83 @@ bool AlsaWaveIn::HasSoundHardware() {
 std::string AlsaWaveIn::DeviceName(int id) {
   std::lock_guard lock(mutex_);
   if (id < 0 || id >= static_cast<int>(devices_.size())) return {};
+  return devices_[static_cast<size_t>(id)].pcm;
+}
+
+std::string AlsaWaveIn::DeviceLabel(int id) {
+  std::lock_guard lock(mutex_);
+  if (id < 0 || id >= static_cast<int>(devices_.size())) return {};
   return devices_[static_cast<size_t>(id)].name;
 }
 
-AlsaWaveIn::Stream* AlsaWaveIn::Lookup(WaveHandle h) {
+std::shared_ptr<AlsaWaveIn::Stream> AlsaWaveIn::Lookup(WaveHandle h) {
   std::lock_guard lock(mutex_);
-  return Find(h);
+  auto it = streams_.find(h);
+  return it == streams_.end() ? nullptr : it->second;
 }
 
 AlsaWaveIn::Stream* AlsaWaveIn::Find(WaveHandle h) {
   auto it = streams_.find(h);
   return it == streams_.end() ? nullptr : it->second.get();
 }
+
+namespace {
+
+// What opening a PCM for capture gave: the PCM (or null) and its facts.
+struct OpenedPcm {
+  snd_pcm_t* pcm = nullptr;
+  WaveResult result = kWaveOk;
+  std::string detail;  // the ALSA error behind a failure
+  std::chrono::microseconds period{kPeriodUs};
+  bool server = false;
+};
+
+// Opens and sets up a PCM in the one format kavon records; closes it
+// again when it cannot take that format.
+OpenedPcm OpenPcm(const std::string& name, unsigned rate) {
+  OpenedPcm out;
+  FreshAlsaConfiguration();
+  int err = snd_pcm_open(&out.pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (err < 0) {
+    out.pcm = nullptr;
+    out.detail = name + ": " + snd_strerror(err);
+    out.result = OpenResult(err);
+    return out;
+  }
+  snd_pcm_hw_params_t* hw = nullptr;
+  snd_pcm_hw_params_alloca(&hw);
+  unsigned bufferUs = kBufferUs, periodUs = kPeriodUs;
+  const bool raw = name.rfind("hw:", 0) == 0;
+  // A hardware PCM records at the rate asked or not at all; "default" and
+  // "plug" devices convert, as their users chose.
+  const bool ok = snd_pcm_hw_params_any(out.pcm, hw) >= 0 &&
+                  snd_pcm_hw_params_set_access(out.pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+                  snd_pcm_hw_params_set_format(out.pcm, hw, SND_PCM_FORMAT_S16_LE) >= 0 &&
+                  snd_pcm_hw_params_set_channels(out.pcm, hw, 2) >= 0 &&
+                  (!raw || snd_pcm_hw_params_set_rate_resample(out.pcm, hw, 0) >= 0) &&
+                  snd_pcm_hw_params_set_rate(out.pcm, hw, rate, 0) >= 0;
+  if (ok) {
+    snd_pcm_hw_params_set_buffer_time_near(out.pcm, hw, &bufferUs, nullptr);
+    snd_pcm_hw_params_set_period_time_near(out.pcm, hw, &periodUs, nullptr);
+    err = snd_pcm_hw_params(out.pcm, hw);
+    if (err >= 0) err = snd_pcm_prepare(out.pcm);
+  }
+  if (!ok || err < 0) {
+    out.detail = name + ": " + (ok ? std::string(snd_strerror(err)) : "S16_LE 2ch " + std::to_string(rate) + " Hz not supported");
+    out.result = kWaveBadFormat;
+    snd_pcm_close(out.pcm);
+    out.pcm = nullptr;
+    return out;
+  }
+  unsigned granted = 0;
+  if (snd_pcm_hw_params_get_period_time(hw, &granted, nullptr) >= 0 && granted > 0) {
+    out.period = std::chrono::microseconds(std::min(granted, kPeriodUs * 4));
+  }
+  out.server = snd_pcm_type(out.pcm) == SND_PCM_TYPE_IOPLUG;
+  return out;
+}
+
+}  // namespace
 
 WaveResult AlsaWaveIn::Open(WaveHandle* handle, int deviceId, const WaveFormat& format) {
   if (!handle) return kWaveInvalidParam;
@@ -189,39 +326,38 @@ WaveResult AlsaWaveIn::Open(WaveHandle* handle, int deviceId, const WaveFormat& 
     }
   }
   lastOpenDetail_.clear();
-  snd_pcm_t* pcm = nullptr;
-  int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
-  if (err < 0) {
-    lastOpenDetail_ = name + ": " + snd_strerror(err);
-    return OpenResult(err);
+  // The open runs on a thread of its own: a sound server that accepts the
+  // connection and never answers would hold it for good. One given up on
+  // closes what it opened when it comes back.
+  struct Call {
+    std::mutex m;
+    OpenedPcm opened;
+    bool abandoned = false;
+  };
+  auto call = std::make_shared<Call>();
+  const unsigned rate = format.samplesPerSec;
+  const bool done = RunBounded([call, name, rate] {
+    OpenedPcm opened = OpenPcm(name, rate);
+    std::lock_guard lock(call->m);
+    if (call->abandoned && opened.pcm) snd_pcm_close(opened.pcm);
+    call->opened = std::move(opened);
+  });
+  std::unique_lock callLock(call->m);
+  if (!done) {
+    call->abandoned = true;
+    lastOpenDetail_ = name + ": the device does not answer";
+    return kWaveError;
   }
-  snd_pcm_hw_params_t* hw = nullptr;
-  snd_pcm_hw_params_alloca(&hw);
-  unsigned rate = format.samplesPerSec;
-  unsigned bufferUs = kBufferUs, periodUs = kPeriodUs;
-  const bool raw = name.rfind("hw:", 0) == 0;
-  // A hardware PCM records at the rate asked or not at all; "default" and
-  // "plug" devices convert, as their users chose.
-  const bool ok = snd_pcm_hw_params_any(pcm, hw) >= 0 &&
-                  snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
-                  snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE) >= 0 &&
-                  snd_pcm_hw_params_set_channels(pcm, hw, 2) >= 0 &&
-                  (!raw || snd_pcm_hw_params_set_rate_resample(pcm, hw, 0) >= 0) &&
-                  snd_pcm_hw_params_set_rate(pcm, hw, rate, 0) >= 0;
-  if (!ok) {
-    lastOpenDetail_ = name + ": S16_LE 2ch " + std::to_string(rate) + " Hz not supported";
-    snd_pcm_close(pcm);
-    return kWaveBadFormat;
+  const OpenedPcm opened = call->opened;
+  callLock.unlock();
+  if (!opened.pcm) {
+    lastOpenDetail_ = opened.detail;
+    return opened.result;
   }
-  snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
-  snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
-  if ((err = snd_pcm_hw_params(pcm, hw)) < 0 || (err = snd_pcm_prepare(pcm)) < 0) {
-    lastOpenDetail_ = name + ": " + snd_strerror(err);
-    snd_pcm_close(pcm);
-    return kWaveBadFormat;
-  }
-  auto s = std::make_unique<Stream>();
-  s->pcm = pcm;
+  auto s = std::make_shared<Stream>();
+  s->period = opened.period;
+  s->server = opened.server;
+  s->pcm = opened.pcm;
   s->pcmName = name;
   s->format = format;
   s->injectError = injectError_;
@@ -236,12 +372,26 @@ WaveResult AlsaWaveIn::Prepare(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(mutex_);
   if (!Find(handle)) return kWaveInvalidHandle;
   if (!buffer) return kWaveInvalidParam;
+  LockInMemory(*buffer);
   buffer->MarkPrepared();
   return kWaveOk;
 }
 
+void AlsaWaveIn::LockInMemory(const WaveBuffer& buffer) {
+  // A page of a capture buffer swapped out would stall the reader on the
+  // disk, the one thing it must never wait for.
+  if (buffer.samples.empty() || buffer.flags.load() & kBufferPrepared) return;
+  if (mlock(buffer.samples.data(), buffer.samples.size() * sizeof(int16_t)) == 0) return;
+  if (memoryLockRefusalNoted_) return;
+  memoryLockRefusalNoted_ = true;
+  rlimit limit{};
+  getrlimit(RLIMIT_MEMLOCK, &limit);
+  messages_.push_back(std::string("録音バッファをメモリに固定できません ") + std::strerror(errno) + ", RLIMIT_MEMLOCK " +
+                      (limit.rlim_cur == RLIM_INFINITY ? "unlimited" : std::to_string(limit.rlim_cur)));
+}
+
 WaveResult AlsaWaveIn::AddBuffer(WaveHandle handle, WaveBuffer* buffer) {
-  Stream* s = Lookup(handle);
+  const std::shared_ptr<Stream> s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   if (!buffer || !buffer->Usable()) return kWaveInvalidParam;
   if ((buffer->flags.load() & kBufferPrepared) == 0) return kWaveUnprepared;
@@ -255,25 +405,55 @@ WaveResult AlsaWaveIn::AddBuffer(WaveHandle handle, WaveBuffer* buffer) {
 }
 
 WaveResult AlsaWaveIn::Start(WaveHandle handle) {
-  std::lock_guard lock(mutex_);
-  Stream* s = Find(handle);
+  const std::shared_ptr<Stream> s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   if (s->running) return kWaveOk;
-  const int err = snd_pcm_start(s->pcm);
-  if (err < 0) {
-    lastOpenDetail_ = s->pcmName + ": " + snd_strerror(err);
+  auto err = std::make_shared<std::atomic<int>>(0);
+  if (!RunBounded([s, err] {
+        std::lock_guard calls(s->calls);
+        *err = snd_pcm_start(s->pcm);
+      })) {
+    lastOpenDetail_ = s->pcmName + ": the device does not answer";
+    return kWaveError;
+  }
+  if (*err < 0) {
+    lastOpenDetail_ = s->pcmName + ": " + snd_strerror(*err);
     return kWaveError;
   }
   s->started = std::chrono::steady_clock::now();
   s->running = true;
-  s->thread = std::thread([this, s] { Reader(*s); });
+  s->readerDone = false;
+  s->thread = std::thread([this, s] {
+    Reader(*s);
+    std::lock_guard lock(s->m);
+    s->readerDone = true;
+    s->queued.notify_all();
+  });
   return kWaveOk;
 }
 
-void AlsaWaveIn::StopReader(Stream& s) {
+bool AlsaWaveIn::StopReader(Stream& s) {
   s.running = false;
   s.queued.notify_all();
-  if (s.thread.joinable()) s.thread.join();
+  if (!s.thread.joinable()) return true;
+  std::unique_lock lock(s.m);
+  if (!s.queued.wait_for(lock, kDeviceCallLimit, [&s] { return s.readerDone; })) {
+    // Held inside the plugin by a server that does not answer: the reader
+    // keeps its stream and ends by itself; its buffers are not handed back.
+    s.thread.detach();
+    s.lost = true;
+    return false;
+  }
+  lock.unlock();
+  s.thread.join();
+  return true;
+}
+
+void AlsaWaveIn::Drop(const std::shared_ptr<Stream>& s) {
+  RunBounded([s] {
+    std::lock_guard calls(s->calls);
+    snd_pcm_drop(s->pcm);
+  });
 }
 
 int AlsaWaveIn::Recover(Stream& s, int error) {
@@ -293,12 +473,30 @@ int AlsaWaveIn::Recover(Stream& s, int error) {
   return err;
 }
 
+void AlsaWaveIn::WaitForFrames(Stream& s) {
+  // A sound card's wait returns when a period is there. The sound servers'
+  // plugins answer "ready" long before that and hand out a few frames at a
+  // time: they are read by the clock, a period at a time, as is any device
+  // whose wait came back with nothing. A real-time reader that trusted them
+  // would take a whole core from the server it waits for.
+  if (!s.server && !std::exchange(s.waitedInVain, true)) {
+    snd_pcm_wait(s.pcm, kWaitMs);
+    return;
+  }
+  std::unique_lock lock(s.m);
+  s.queued.wait_for(lock, s.period, [&s] { return !s.running; });
+}
+
 void AlsaWaveIn::Reader(Stream& s) {
   // The reader is all that stands between the driver's buffer and an
   // overrun: on a busy machine it must run when the device has audio. Where
   // real-time scheduling is refused it runs as an ordinary thread, said once.
-  if (const std::string refused = RaiseToRealtime(); !refused.empty() && !realtimeRefusalNoted_.exchange(true)) {
-    Note("録音スレッドはリアルタイム優先度なしで動作 " + refused);
+  // A sound server's plugin only copies from the server, whose own threads
+  // run in real time and hold the audio meanwhile: its reader runs as an
+  // ordinary thread, so it can never take the server's core.
+  if (!s.server) {
+    const std::string refused = RaiseToRealtime();
+    if (!refused.empty() && !realtimeRefusalNoted_.exchange(true)) Note("録音スレッドはリアルタイム優先度なしで動作 " + refused);
   }
   const uint32_t rate = s.format.samplesPerSec;
   while (s.running) {
@@ -326,8 +524,9 @@ void AlsaWaveIn::Reader(Stream& s) {
       if (s.injectError != 0) want = std::min<snd_pcm_uframes_t>(want, s.injectAfter - s.readFrames);
       n = snd_pcm_readi(s.pcm, target, want);
     }
-    if (n == -EAGAIN) {
-      snd_pcm_wait(s.pcm, kWaitMs);
+    // The pulse plugin may also answer a read with no frames and no error.
+    if (n == -EAGAIN || n == 0) {
+      WaitForFrames(s);
       continue;
     }
     if (n == -EPIPE || n == -ESTRPIPE) {
@@ -352,46 +551,62 @@ void AlsaWaveIn::Reader(Stream& s) {
       return;
     }
     s.readFrames += static_cast<uint64_t>(n);
-    std::lock_guard lock(s.m);
-    if (s.queue.empty()) continue;  // reset meanwhile
-    WaveBuffer* b = s.queue.front();
-    s.offset += static_cast<uint32_t>(n);
-    s.delivered += static_cast<uint64_t>(n);
-    if (s.offset >= b->bufferLength / 4) {
-      b->Complete(b->bufferLength);
-      s.queue.pop_front();
-      s.offset = 0;
-    }
+    s.waitedInVain = false;
+    Deliver(s, static_cast<uint32_t>(n));
+    // Drained: a server's plugin has nothing more for a while.
+    if (s.server && static_cast<snd_pcm_uframes_t>(n) < want) WaitForFrames(s);
+  }
+}
+
+void AlsaWaveIn::Deliver(Stream& s, uint32_t frames) {
+  std::lock_guard lock(s.m);
+  if (s.queue.empty()) return;  // reset meanwhile
+  WaveBuffer* b = s.queue.front();
+  s.offset += frames;
+  s.delivered += frames;
+  if (s.offset >= b->bufferLength / 4) {
+    b->Complete(b->bufferLength);
+    s.queue.pop_front();
+    s.offset = 0;
   }
 }
 
 WaveResult AlsaWaveIn::Reset(WaveHandle handle) {
-  Stream* s = Lookup(handle);
+  const std::shared_ptr<Stream> s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
-  StopReader(*s);
-  snd_pcm_drop(s->pcm);
+  const bool stopped = StopReader(*s);
+  Drop(s);
   std::lock_guard lock(s->m);
-  ReturnQueuedBuffers(s->queue, s->offset);
+  if (stopped) {
+    ReturnQueuedBuffers(s->queue, s->offset);
+  } else {
+    s->queue.clear();  // a reader still inside the plugin delivers nothing more
+  }
   s->offset = 0;
   return kWaveOk;
 }
 
 WaveResult AlsaWaveIn::Stop(WaveHandle handle) {
-  Stream* s = Lookup(handle);
+  const std::shared_ptr<Stream> s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   StopReader(*s);
-  snd_pcm_drop(s->pcm);
+  Drop(s);
   return kWaveOk;
 }
 
 WaveResult AlsaWaveIn::Unprepare(WaveHandle handle, WaveBuffer* buffer) {
   std::lock_guard lock(mutex_);
   if (!Find(handle)) return kWaveInvalidHandle;
-  return UnprepareBuffer(buffer);
+  const bool prepared = buffer && (buffer->flags.load() & kBufferPrepared) != 0;
+  const WaveResult result = UnprepareBuffer(buffer);
+  if (result == kWaveOk && prepared && !buffer->samples.empty()) {
+    munlock(buffer->samples.data(), buffer->samples.size() * sizeof(int16_t));
+  }
+  return result;
 }
 
 WaveResult AlsaWaveIn::Close(WaveHandle handle) {
-  std::unique_ptr<Stream> s;
+  std::shared_ptr<Stream> s;
   {
     std::lock_guard lock(mutex_);
     auto it = streams_.find(handle);
@@ -400,7 +615,14 @@ WaveResult AlsaWaveIn::Close(WaveHandle handle) {
     streams_.erase(it);
   }
   StopReader(*s);
-  snd_pcm_close(s->pcm);
+  // Closed in order after any drop still under way; a close that does not
+  // come back is left to its thread (the next open of a sound card may
+  // then find it busy, and is tried again).
+  RunBounded([s] {
+    std::lock_guard calls(s->calls);
+    snd_pcm_close(s->pcm);
+    s->pcm = nullptr;
+  });
   return kWaveOk;
 }
 

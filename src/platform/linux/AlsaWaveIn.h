@@ -19,11 +19,15 @@
 namespace kavon::platform {
 
 struct AlsaDevice {
-  std::string pcm;   // the ALSA name to open ("default", "hw:CARD=PCH,DEV=0", ...)
-  std::string name;  // what the user sees and the settings store
+  std::string pcm;   // the ALSA name to open and the settings store ("default", "hw:CARD=PCH,DEV=0", ...)
+  std::string name;  // what the user sees: the hint's description
 };
 
-// The capture PCMs a user would choose from, "default" first, in hint order.
+// The PCMs that can record, "default" first (always there: the system's
+// choice), then in hint order: the sound cards' PCMs, the sound servers'
+// plugins, and other PCMs a capture open accepts; never the converters,
+// mixers and output-only plugins that hints also list. ALSA's configuration
+// is read afresh, so a sound server started since is found.
 std::vector<AlsaDevice> ListAlsaCaptureDevices();
 
 class AlsaWaveIn : public WaveIn {
@@ -34,6 +38,7 @@ class AlsaWaveIn : public WaveIn {
   int DeviceCount() override;
   bool HasSoundHardware() override;
   std::string DeviceName(int id) override;
+  std::string DeviceLabel(int id) override;
   WaveResult Open(WaveHandle* handle, int deviceId, const WaveFormat& format) override;
   WaveResult Prepare(WaveHandle handle, WaveBuffer* buffer) override;
   WaveResult AddBuffer(WaveHandle handle, WaveBuffer* buffer) override;
@@ -60,22 +65,35 @@ class AlsaWaveIn : public WaveIn {
  private:
   struct Stream;
   void Reader(Stream& s);
+  // After a read found nothing: until frames can be there.
+  void WaitForFrames(Stream& s);
+  // Frames read into the front buffer, handed back once it is full.
+  void Deliver(Stream& s, uint32_t frames);
   // Brings a stream back after an overrun (-EPIPE) or a suspend (-ESTRPIPE).
   int Recover(Stream& s, int error);
-  void StopReader(Stream& s);
+  // Stops the reader; false when it did not come back in time (it is left
+  // to end by itself, and the stream counts as lost).
+  bool StopReader(Stream& s);
+  // Stops the device, bounded: a drop that does not come back is left to its thread.
+  static void Drop(const std::shared_ptr<Stream>& s);
   void Note(const std::string& text);
+  // Keeps a buffer's pages in memory (within RLIMIT_MEMLOCK); a refusal is
+  // said once. With mutex_ held.
+  void LockInMemory(const WaveBuffer& buffer);
   Stream* Find(WaveHandle h);    // with mutex_ held
-  Stream* Lookup(WaveHandle h);  // takes mutex_ itself
+  std::shared_ptr<Stream> Lookup(WaveHandle h);  // takes mutex_ itself
 
   std::mutex mutex_;  // guards streams_, devices_ and messages_
   std::vector<AlsaDevice> devices_;
-  std::map<WaveHandle, std::unique_ptr<Stream>> streams_;
+  // Shared with the threads of device calls that may outlive a Close.
+  std::map<WaveHandle, std::shared_ptr<Stream>> streams_;
   WaveHandle nextHandle_ = 1;
   std::vector<std::string> messages_;
   std::string lastOpenDetail_;
   int injectError_ = 0;
   uint64_t injectAfter_ = 0;
   std::atomic<bool> realtimeRefusalNoted_{false};
+  bool memoryLockRefusalNoted_ = false;
 };
 
 }  // namespace kavon::platform

@@ -355,9 +355,9 @@ void SimWaveIn::StopRealtime() {
   if (thread_.joinable()) thread_.join();
 }
 
-void SimWaveIn::LoseDevice(int deviceId) {
+void SimWaveIn::LoseDevice(int deviceId, bool lost) {
   std::lock_guard lock(mutex_);
-  if (deviceId >= 0 && deviceId < static_cast<int>(devices_.size())) devices_[static_cast<size_t>(deviceId)]->lost = true;
+  if (deviceId >= 0 && deviceId < static_cast<int>(devices_.size())) devices_[static_cast<size_t>(deviceId)]->lost = lost;
 }
 
 void SimWaveIn::FreezeDevice(int deviceId, bool frozen) {

@@ -80,7 +80,9 @@ class SimWaveIn : public WaveIn {
   void FailNextOpen(WaveResult code) { failOpen_ = code; }
   void FailNextStart(WaveResult code) { failStart_ = code; }
   void FailAddBufferAfter(int calls) { failAddAfter_ = calls; }
-  void LoseDevice(int deviceId);
+  // The device goes away (its open streams fail, it cannot be opened), or
+  // with lost false comes back.
+  void LoseDevice(int deviceId, bool lost = true);
   // A device that stops delivering without an error (and goes on again).
   void FreezeDevice(int deviceId, bool frozen);
   // Frames dropped because no buffer was queued, per device.
