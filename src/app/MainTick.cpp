@@ -389,11 +389,21 @@ void MainTick::ForgetOldStarts() {
   std::erase_if(fired_, [now](const auto& f) { return now - f.second > kRememberStartsSeconds; });
 }
 
-void MainTick::LogDropped(int ch, int64_t frames) {
+void MainTick::NoteDropped(int ch, int64_t frames) {
   if (frames <= 0) return;
+  droppedRun_[static_cast<size_t>(ch)] += frames;
+  droppingNow_[static_cast<size_t>(ch)] = true;
+}
+
+void MainTick::LogDropped(int ch) {
+  // A loss that goes on over several ticks (a device stalling, a sound
+  // server dying) is one line with its whole length, once it has ended.
+  int64_t& run = droppedRun_[static_cast<size_t>(ch)];
+  if (run <= 0 || std::exchange(droppingNow_[static_cast<size_t>(ch)], false)) return;
   const ChannelCapture& c = app_.capture.Channel(ch);
   const std::string text = "音声欠落 " + std::to_string(ch + 1) + " " + c.RecFileName + " " +
-                           FormatFixed(static_cast<double>(frames) / app_.settings.nFreq, 3) + "秒";
+                           FormatFixed(static_cast<double>(run) / app_.settings.nFreq, 3) + "秒";
+  run = 0;
   app_.log.WriteLog(text, 1);
   app_.view[static_cast<size_t>(ch)].error = text;
 }
@@ -403,6 +413,8 @@ void MainTick::ServiceChannels() {
     ChannelCapture& c = app_.capture.Channel(ch);
     if (c.IsOpen == 1) ServiceChannel(ch);
     if (c.IsOpen == 1) continue;
+    droppingNow_[static_cast<size_t>(ch)] = false;
+    LogDropped(ch);  // a loss the recording ended with
     scheduledEnd_[static_cast<size_t>(ch)].clear();
     // A recording that was to hand its device over ended otherwise (or the
     // hand-over failed, or the entry does not join it): the entry that was
@@ -418,14 +430,16 @@ void MainTick::ServiceChannel(int ch) {
   // A tick that comes late finds several buffers waiting and takes them
   // all: a machine too busy to tick ten times a second never falls behind
   // the device, as one buffer a tick would.
+  droppingNow_[static_cast<size_t>(ch)] = false;
   for (int n = 0; n < kCaptureBuffers && ServiceOneBuffer(ch); ++n) {
   }
+  LogDropped(ch);
 }
 
 bool MainTick::ServiceOneBuffer(int ch) {
   ChannelCapture& c = app_.capture.Channel(ch);
   app_.capture.ReadPosition(ch);
-  LogDropped(ch, app_.capture.ReadDropped(ch));
+  NoteDropped(ch, app_.capture.ReadDropped(ch));
   const int64_t elapsed =
       c.IsRecording ? std::max<int64_t>(0, static_cast<int64_t>(c.Position) - c.SoundStartFrame) : 0;
   app_.view[static_cast<size_t>(ch)].timeText =

@@ -106,7 +106,9 @@ class MainTick {
   // Starts handled more than a week ago by the steady clock can no longer
   // come round again, whatever the wall clock did meanwhile.
   void ForgetOldStarts();
-  void LogDropped(int ch, int64_t frames);
+  void NoteDropped(int ch, int64_t frames);
+  // Logs the channel's loss once a tick passed without more of it.
+  void LogDropped(int ch);
 
   AppState& app_;
   RecordingControl& rec_;
@@ -128,6 +130,9 @@ class MainTick {
   // Where each channel's timer recording is scheduled to end (display
   // date and time), "" when it records no timer entry.
   std::array<std::string, kMaxChannels> scheduledEnd_{};
+  // Frames a channel's device has dropped in a loss not yet logged.
+  std::array<int64_t, kMaxChannels> droppedRun_{};
+  std::array<bool, kMaxChannels> droppingNow_{};  // more was dropped this tick
   Health health_{app_};
   std::optional<platform::SysMs> lastWall_;
   double lastSteady_ = 0;

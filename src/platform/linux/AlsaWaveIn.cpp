@@ -15,14 +15,24 @@
 #include <set>
 #include <utility>
 
+#include "platform/DropWatch.h"
 #include "platform/WaveErrors.h"
 
 namespace kavon::platform {
 namespace {
 
 constexpr unsigned kBufferUs = 2000000;  // up to two seconds in the driver
+// A sound server's plugin asked for two seconds holds back the start of
+// every recording (measured through PulseAudio 16: the first frames came
+// 0.5 to 2 s after the start, and that audio never came); with one second
+// they come within 50 ms, and a stall of the server up to a second still
+// loses nothing.
+constexpr unsigned kServerBufferUs = 1000000;
 constexpr unsigned kPeriodUs = 50000;   // woken every 50 ms
 constexpr int kWaitMs = 100;            // the reader looks at its stop flag this often
+// Overruns again and again with nothing read between them, this long: the
+// device (a sound server) is gone.
+constexpr auto kFruitlessRecovery = std::chrono::seconds(2);
 constexpr snd_pcm_uframes_t kMaxRead = 4096;
 // Real-time priority of a reader: above every ordinary process, below the
 // kernel's interrupt threads (50).
@@ -74,6 +84,10 @@ std::string RaiseToRealtime() {
 // or hangs) must never hold the tick: it runs on a thread of its own, and
 // the caller waits for it this long at most.
 constexpr auto kDeviceCallLimit = std::chrono::seconds(3);
+// Stopping and closing take a healthy device milliseconds: a stream that
+// stops answering is given this long, and no more waits after that, so
+// that a quit with eight channels on a hung server still ends in time.
+constexpr auto kStopCallLimit = std::chrono::seconds(1);
 
 // Runs work on a thread of its own and waits at most `limit` for it; true
 // when it finished. Given up on, the work goes on alone: what it touches
@@ -97,12 +111,25 @@ bool RunBounded(std::function<void()> work, std::chrono::milliseconds limit = kD
   return d->cv.wait_for(lock, limit, [&d] { return d->done; });
 }
 
-// ALSA reads its configuration once per process and keeps it; a sound
-// server that started since (its configuration is loaded only when it
-// runs) would never be found. Read afresh before each list and each open:
-// an open PCM keeps what it needs, nothing else holds the global tree, and
-// both happen on the one thread that opens devices.
-void FreshAlsaConfiguration() { snd_config_update_free_global(); }
+// ALSA reads its configuration once per process and keeps it, and a sound
+// server's configuration is loaded only when the server runs: a kavon
+// started before the server would never find it. Each open reads the
+// configuration afresh into a tree of its own (the global one, and the
+// plugin libraries it keeps loaded, are left alone: unloading a server's
+// client library and loading it again at every open leaks and risks its
+// teardown). The tree is needed only while the PCM opens.
+int OpenCaptureFresh(snd_pcm_t** pcm, const std::string& name) {
+  snd_config_t* top = nullptr;
+  snd_config_update_t* update = nullptr;
+  if (snd_config_update_r(&top, &update, nullptr) < 0 || !top) {
+    if (update) snd_config_update_free(update);
+    return snd_pcm_open(pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  }
+  const int err = snd_pcm_open_lconf(pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK, top);
+  snd_config_delete(top);
+  snd_config_update_free(update);
+  return err;
+}
 
 // Plugins that hints list but that are converters, mixers or outputs over
 // another PCM, or that would start a server of their own (jack): never
@@ -134,7 +161,6 @@ bool CanRecord(const std::string& pcm, const std::string& io) {
 }  // namespace
 
 std::vector<AlsaDevice> ListAlsaCaptureDevices() {
-  FreshAlsaConfiguration();
   std::vector<AlsaDevice> out{{"default", "default"}};
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) == 0 && hints) {
@@ -173,16 +199,29 @@ struct AlsaWaveIn::Stream {
   std::atomic<bool> lost{false};
   std::thread thread;
   uint64_t readFrames = 0;
-  std::atomic<uint64_t> lostFrames{0};
+  std::atomic<uint64_t> lostFrames{0};  // all counted: overruns and a server's silent gaps
+  uint64_t overrunLost = 0;              // of them, what overruns lost
+  // A server's plugin may drop audio without an overrun (PipeWire under
+  // load): the frames it handed over are held against the clock.
+  DropWatch drops{48000, kServerBufferUs / 1e6};
+  bool watching = false;
   std::chrono::steady_clock::time_point started;
   std::chrono::microseconds period{kPeriodUs};  // as the device granted it
   bool server = false;        // a sound server's plugin: read by the clock, not in real time
-  // The reader has returned; set under m.
+  // The reader has returned; set under m. Closed while it had not: it
+  // closes the PCM when it returns.
   bool readerDone = false;
+  bool closeWhenReaderEnds = false;
   // The device calls made on the pcm (drop, close), one at a time, in order,
   // whichever thread makes them.
   std::mutex calls;
+  // A call on it did not come back in time: no further call is waited for.
+  std::atomic<bool> hung{false};
   bool waitedInVain = false;  // the last read after a wait found nothing
+  // Frames read when the device was last recovered, and since when every
+  // recovery has been followed by another with nothing read between.
+  uint64_t readAtRecovery = UINT64_MAX;
+  std::chrono::steady_clock::time_point fruitlessSince;
   int injectError = 0;
   uint64_t injectAfter = 0;
 };
@@ -266,8 +305,7 @@ struct OpenedPcm {
 // again when it cannot take that format.
 OpenedPcm OpenPcm(const std::string& name, unsigned rate) {
   OpenedPcm out;
-  FreshAlsaConfiguration();
-  int err = snd_pcm_open(&out.pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  int err = OpenCaptureFresh(&out.pcm, name);
   if (err < 0) {
     out.pcm = nullptr;
     out.detail = name + ": " + snd_strerror(err);
@@ -276,7 +314,8 @@ OpenedPcm OpenPcm(const std::string& name, unsigned rate) {
   }
   snd_pcm_hw_params_t* hw = nullptr;
   snd_pcm_hw_params_alloca(&hw);
-  unsigned bufferUs = kBufferUs, periodUs = kPeriodUs;
+  out.server = snd_pcm_type(out.pcm) == SND_PCM_TYPE_IOPLUG;
+  unsigned bufferUs = out.server ? kServerBufferUs : kBufferUs, periodUs = kPeriodUs;
   const bool raw = name.rfind("hw:", 0) == 0;
   // A hardware PCM records at the rate asked or not at all; "default" and
   // "plug" devices convert, as their users chose.
@@ -303,7 +342,6 @@ OpenedPcm OpenPcm(const std::string& name, unsigned rate) {
   if (snd_pcm_hw_params_get_period_time(hw, &granted, nullptr) >= 0 && granted > 0) {
     out.period = std::chrono::microseconds(std::min(granted, kPeriodUs * 4));
   }
-  out.server = snd_pcm_type(out.pcm) == SND_PCM_TYPE_IOPLUG;
   return out;
 }
 
@@ -357,6 +395,7 @@ WaveResult AlsaWaveIn::Open(WaveHandle* handle, int deviceId, const WaveFormat& 
   auto s = std::make_shared<Stream>();
   s->period = opened.period;
   s->server = opened.server;
+  s->drops = DropWatch(format.samplesPerSec, kServerBufferUs / 1e6);
   s->pcm = opened.pcm;
   s->pcmName = name;
   s->format = format;
@@ -425,9 +464,16 @@ WaveResult AlsaWaveIn::Start(WaveHandle handle) {
   s->readerDone = false;
   s->thread = std::thread([this, s] {
     Reader(*s);
-    std::lock_guard lock(s->m);
-    s->readerDone = true;
-    s->queued.notify_all();
+    bool close = false;
+    {
+      std::lock_guard lock(s->m);
+      s->readerDone = true;
+      close = s->closeWhenReaderEnds;
+      s->queued.notify_all();
+    }
+    // Closed while this reader was held inside the plugin: the PCM is
+    // closed now that nothing reads it any more.
+    if (close) StopCall(s, true);
   });
   return kWaveOk;
 }
@@ -437,11 +483,12 @@ bool AlsaWaveIn::StopReader(Stream& s) {
   s.queued.notify_all();
   if (!s.thread.joinable()) return true;
   std::unique_lock lock(s.m);
-  if (!s.queued.wait_for(lock, kDeviceCallLimit, [&s] { return s.readerDone; })) {
+  if (!s.queued.wait_for(lock, s.hung ? std::chrono::seconds(0) : kStopCallLimit, [&s] { return s.readerDone; })) {
     // Held inside the plugin by a server that does not answer: the reader
     // keeps its stream and ends by itself; its buffers are not handed back.
     s.thread.detach();
     s.lost = true;
+    s.hung = true;
     return false;
   }
   lock.unlock();
@@ -449,11 +496,20 @@ bool AlsaWaveIn::StopReader(Stream& s) {
   return true;
 }
 
-void AlsaWaveIn::Drop(const std::shared_ptr<Stream>& s) {
-  RunBounded([s] {
-    std::lock_guard calls(s->calls);
-    snd_pcm_drop(s->pcm);
-  });
+void AlsaWaveIn::StopCall(const std::shared_ptr<Stream>& s, bool close) {
+  const bool done = RunBounded(
+      [s, close] {
+        std::lock_guard calls(s->calls);
+        if (!s->pcm) return;
+        if (!close) {
+          snd_pcm_drop(s->pcm);
+          return;
+        }
+        snd_pcm_close(s->pcm);
+        s->pcm = nullptr;
+      },
+      s->hung ? std::chrono::milliseconds(0) : std::chrono::milliseconds(kStopCallLimit));
+  if (!done) s->hung = true;
 }
 
 int AlsaWaveIn::Recover(Stream& s, int error) {
@@ -488,6 +544,7 @@ void AlsaWaveIn::WaitForFrames(Stream& s) {
 }
 
 void AlsaWaveIn::Reader(Stream& s) {
+  pthread_setname_np(pthread_self(), "kavon reader");  // for top -H and the benchmarks
   // The reader is all that stands between the driver's buffer and an
   // overrun: on a busy machine it must run when the device has audio. Where
   // real-time scheduling is refused it runs as an ordinary thread, said once.
@@ -535,13 +592,29 @@ void AlsaWaveIn::Reader(Stream& s) {
       const uint64_t lost = s.lostFrames.load();
       const uint64_t lostNow = expected > s.readFrames + lost ? expected - s.readFrames - lost : 0;
       s.lostFrames += lostNow;
-      const int err = Recover(s, static_cast<int>(n));
-      if (err >= 0) {
-        Note(std::string(n == -EPIPE ? "録音デバイスのオーバーランから回復 " : "録音デバイスの休止から回復 ") + s.pcmName +
-             " 失われたフレーム " + std::to_string(lostNow));
-        continue;
+      s.overrunLost += lostNow;
+      // A sound server that went away leaves its plugin overrunning again
+      // at once after every recovery: nothing read between recoveries for
+      // kFruitlessRecovery means the device is gone. Such a run is paced
+      // and said once.
+      const auto now = std::chrono::steady_clock::now();
+      const bool fruitless = s.readFrames == s.readAtRecovery;
+      if (!fruitless) s.fruitlessSince = now;
+      if (fruitless && now - s.fruitlessSince > kFruitlessRecovery) {
+        n = -ENODEV;
+      } else {
+        if (fruitless) WaitForFrames(s);
+        const int err = Recover(s, static_cast<int>(n));
+        if (err >= 0) {
+          if (!fruitless) {
+            Note(std::string(n == -EPIPE ? "録音デバイスのオーバーランから回復 " : "録音デバイスの休止から回復 ") + s.pcmName +
+                 " 失われたフレーム " + std::to_string(lostNow));
+          }
+          s.readAtRecovery = s.readFrames;
+          continue;
+        }
+        n = err;
       }
-      n = err;
     }
     if (n < 0) {
       // Gone or broken for good: the engine sees it through Status.
@@ -553,9 +626,16 @@ void AlsaWaveIn::Reader(Stream& s) {
     s.readFrames += static_cast<uint64_t>(n);
     s.waitedInVain = false;
     Deliver(s, static_cast<uint32_t>(n));
+    if (s.server) WatchForGaps(s);
     // Drained: a server's plugin has nothing more for a while.
     if (s.server && static_cast<snd_pcm_uframes_t>(n) < want) WaitForFrames(s);
   }
+}
+
+void AlsaWaveIn::WatchForGaps(Stream& s) {
+  const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  if (!std::exchange(s.watching, true)) s.drops.Start(now);
+  s.lostFrames = s.overrunLost + s.drops.Update(now, s.readFrames + s.overrunLost);
 }
 
 void AlsaWaveIn::Deliver(Stream& s, uint32_t frames) {
@@ -575,7 +655,7 @@ WaveResult AlsaWaveIn::Reset(WaveHandle handle) {
   const std::shared_ptr<Stream> s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   const bool stopped = StopReader(*s);
-  Drop(s);
+  StopCall(s, false);
   std::lock_guard lock(s->m);
   if (stopped) {
     ReturnQueuedBuffers(s->queue, s->offset);
@@ -590,7 +670,7 @@ WaveResult AlsaWaveIn::Stop(WaveHandle handle) {
   const std::shared_ptr<Stream> s = Lookup(handle);
   if (!s) return kWaveInvalidHandle;
   StopReader(*s);
-  Drop(s);
+  StopCall(s, false);
   return kWaveOk;
 }
 
@@ -614,15 +694,19 @@ WaveResult AlsaWaveIn::Close(WaveHandle handle) {
     s = std::move(it->second);
     streams_.erase(it);
   }
-  StopReader(*s);
+  if (!StopReader(*s)) {
+    std::lock_guard lock(s->m);
+    // A reader still inside the plugin would read a closed PCM: it closes
+    // the PCM itself when it comes out.
+    if (!s->readerDone) {
+      s->closeWhenReaderEnds = true;
+      return kWaveOk;
+    }
+  }
   // Closed in order after any drop still under way; a close that does not
   // come back is left to its thread (the next open of a sound card may
   // then find it busy, and is tried again).
-  RunBounded([s] {
-    std::lock_guard calls(s->calls);
-    snd_pcm_close(s->pcm);
-    s->pcm = nullptr;
-  });
+  StopCall(s, true);
   return kWaveOk;
 }
 

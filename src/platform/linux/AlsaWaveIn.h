@@ -26,8 +26,9 @@ struct AlsaDevice {
 // The PCMs that can record, "default" first (always there: the system's
 // choice), then in hint order: the sound cards' PCMs, the sound servers'
 // plugins, and other PCMs a capture open accepts; never the converters,
-// mixers and output-only plugins that hints also list. ALSA's configuration
-// is read afresh, so a sound server started since is found.
+// mixers and output-only plugins that hints also list. Each open reads
+// ALSA's configuration afresh, so "default" finds a sound server started
+// since.
 std::vector<AlsaDevice> ListAlsaCaptureDevices();
 
 class AlsaWaveIn : public WaveIn {
@@ -67,6 +68,8 @@ class AlsaWaveIn : public WaveIn {
   void Reader(Stream& s);
   // After a read found nothing: until frames can be there.
   void WaitForFrames(Stream& s);
+  // A server's plugin: counts what it handed over against the clock.
+  static void WatchForGaps(Stream& s);
   // Frames read into the front buffer, handed back once it is full.
   void Deliver(Stream& s, uint32_t frames);
   // Brings a stream back after an overrun (-EPIPE) or a suspend (-ESTRPIPE).
@@ -74,8 +77,9 @@ class AlsaWaveIn : public WaveIn {
   // Stops the reader; false when it did not come back in time (it is left
   // to end by itself, and the stream counts as lost).
   bool StopReader(Stream& s);
-  // Stops the device, bounded: a drop that does not come back is left to its thread.
-  static void Drop(const std::shared_ptr<Stream>& s);
+  // Drops (stops) or closes the device, bounded: a call that does not come
+  // back is left to its thread and the stream counts as hung.
+  static void StopCall(const std::shared_ptr<Stream>& s, bool close);
   void Note(const std::string& text);
   // Keeps a buffer's pages in memory (within RLIMIT_MEMLOCK); a refusal is
   // said once. With mutex_ held.
