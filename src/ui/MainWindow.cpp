@@ -197,15 +197,16 @@ void MainWindow::Refresh() {
   for (size_t ch = 0; ch < rows_.size(); ++ch) {
     Row& row = rows_[ch];
     const ChannelView& v = s.view[ch];
-    row.buttons->SetActive(0, v.recordActive);
+    // A channel waiting for its device means to record: its stop button ends that.
+    row.buttons->SetActive(0, v.recordActive || v.waitingToRecord);
     const ChannelCapture& c = s.capture.Channel(static_cast<int>(ch));
     // A channel that failed (its start, its device, its disk) shows it on
     // the whole row until its next start: no recorded time that could be
     // taken for a recording, the reason where the meter was.
-    const bool failed = c.IsOpen != 1 && !v.error.empty();
+    const bool failed = c.IsOpen != 1 && (!v.error.empty() || v.waitingToRecord);
     row.time->SetLines({failed ? QStringLiteral("--'--.-") : Q(v.timeText)});
     row.time->SetLit(v.timeLit);
-    const QString problem = CoreText(v.error.empty() ? v.warning : v.error);
+    const QString problem = CoreText(v.waitingToRecord ? v.Trouble() : v.error.empty() ? v.warning : v.error);
     row.time->SetWarning(problem);
     row.meter->SetMessage(failed ? problem : QString());
     // A style sheet set anew restyles and repaints the label even when it
