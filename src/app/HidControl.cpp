@@ -39,6 +39,10 @@ int HidControl::InitHID() {
 }
 
 void HidControl::Close() {
+  // The last lamps (the exit's) go out before the box is let go of, each
+  // bounded by the transfer time-out.
+  WriteWaitingLamps();
+  lamps_.clear();
   hid_.HidClose();
   hid_.Quiet(false);
   missing_ = false;
@@ -88,6 +92,7 @@ void HidControl::CountFailure() {
 
 int HidControl::ReadCode() {
   if (!Available()) return 0;
+  WriteWaitingLamps();
   if (BackedOff() && app_.clock.SteadySeconds() < nextPoll_) return 0;
   const int value = hid_.VantRead();
   if (hid_.Lost()) {
@@ -111,21 +116,37 @@ int HidControl::ReadCode() {
   return value;
 }
 
+void HidControl::QueueLamp(int code) {
+  // The lamp's latest state replaces one that has not gone out yet, and
+  // goes out in the order of the latest changes (101..108 at exit in order).
+  std::erase_if(lamps_, [code](int queued) { return queued % kLampOff == code % kLampOff; });
+  lamps_.push_back(code);
+}
+
 void HidControl::WriteLamp(int code) {
+  QueueLamp(code);
+  WriteWaitingLamps();
+}
+
+void HidControl::WriteWaitingLamps() {
   // A box that does not answer gets its lamps when it answers again.
-  if (!Available() || BackedOff()) return;
-  if (hid_.VantWrite(code, 0) == 1) return;
-  if (hid_.Lost()) {
-    MarkLost();
+  while (!lamps_.empty() && Available() && !BackedOff()) {
+    if (hid_.VantWrite(lamps_.front(), 0) == 1) {
+      lamps_.pop_front();
+      continue;
+    }
+    if (hid_.Lost()) {
+      MarkLost();
+      return;
+    }
+    CountFailure();  // it stays: written once the box takes reports again
     return;
   }
-  CountFailure();
 }
 
 void HidControl::SendLampState() {
-  for (const int code : LampStateCodes(app_)) {
-    if (hid_.VantWrite(code, 0) != 1) return;  // told by the next exchange
-  }
+  for (const int code : LampStateCodes(app_)) QueueLamp(code);
+  WriteWaitingLamps();
 }
 
 }  // namespace kavon

@@ -7,6 +7,11 @@
 // the last try, and gets no lamp codes meanwhile: a wedged box costs the
 // tick at most one transfer time-out per back-off. Once it is back (found
 // again, or answering again) it is sent every channel's lamps.
+// Lamp codes wait in a short queue, one place per lamp (the latest state
+// of a lamp replaces one not yet written, so a box that takes nothing
+// never builds a backlog: at most 16 lamps wait), written in order as the
+// box takes them; a code leaves the queue only once it was written.
+#include <deque>
 #include <string>
 
 #include "app/AppState.h"
@@ -26,6 +31,8 @@ class HidControl : public ControlDevice {
 
   int ReadCode() override;
   void WriteLamp(int code) override;
+  // Lamp codes still waiting for the box.
+  size_t LampsWaiting() const { return lamps_.size(); }
 
  private:
   int ProductId() const { return app_.settings.USBHIDID; }
@@ -36,6 +43,9 @@ class HidControl : public ControlDevice {
   void CountFailure();
   void SendLampState();
   bool BackedOff() const;
+  // Writes what waits, while the box takes it.
+  void WriteWaitingLamps();
+  void QueueLamp(int code);
 
   AppState& app_;
   C_HID hid_;
@@ -43,6 +53,7 @@ class HidControl : public ControlDevice {
   double lastAttempt_ = 0;  // steady seconds
   int failures_ = 0;        // exchanges failed in a row
   double nextPoll_ = 0;     // while failing: the next exchange, steady seconds
+  std::deque<int> lamps_;   // lamp codes to write, one per lamp
 };
 
 }  // namespace kavon

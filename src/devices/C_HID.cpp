@@ -67,6 +67,7 @@ int C_HID::HidInit(int pMode, int pOpt, int pSyncMode, int pIDOrder, const std::
     outLen_ = pMode == kModeBox ? info.outputLength : 0;
     in_.assign(static_cast<size_t>(inLen_), 0);
     out_.assign(static_cast<size_t>(outLen_), 0);
+    reportId_ = info.outputReportId;
     prevReport_ = {0, -1, -1};
     errorLoop_ = 0;
     path_ = info.path;
@@ -83,6 +84,12 @@ void C_HID::HidClose() {
   path_.clear();
 }
 
+void C_HID::ClearReport() {
+  std::fill(out_.begin(), out_.end(), 0);
+  // A box whose descriptor numbers its reports answers only to its own ID.
+  if (!out_.empty()) out_[0] = reportId_;
+}
+
 bool C_HID::HIDIO(bool isRead, int slot, bool wait) {
   if (!device_) return false;
   const double start = clock_.SecondsSinceMidnight();
@@ -92,6 +99,7 @@ bool C_HID::HIDIO(bool isRead, int slot, bool wait) {
     status = device_->Read(report, wait ? timeoutMs_ : 0);
   } else {
     status = device_->Write(out_, wait ? timeoutMs_ : 0);
+    lastWrite_ = status;
   }
   const std::string flag = std::string(" pIsRead=") + (isRead ? "1" : "0");
   switch (status) {
@@ -124,7 +132,7 @@ bool C_HID::HIDIO(bool isRead, int slot, bool wait) {
 }
 
 bool C_HID::SendInquiry(int readStatus, int port, bool async) {
-  std::fill(out_.begin(), out_.end(), 0);
+  ClearReport();
   out_[1] = static_cast<uint8_t>(readStatus != 0 ? kNothing : 0);
   out_[2] = static_cast<uint8_t>(port);
   if (!HIDIO(false, kInquirySlot, async)) return false;
@@ -247,7 +255,7 @@ int C_HID::VantWrite(int pValue, int pPort) {
       return 0;
     }
   }
-  std::fill(out_.begin(), out_.end(), 0);
+  ClearReport();
   out_[1] = static_cast<uint8_t>(pValue);
   out_[2] = static_cast<uint8_t>(pPort);
   return HIDIO(false, kWriteSlot, true) ? 1 : 0;

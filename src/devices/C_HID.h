@@ -52,6 +52,9 @@ class C_HID {
   int VantRead(int pReadStatus = 0, int pGetUp = 0, int pPort = 0);
   // Sends value (1..254) to port pPort; 1 when written.
   int VantWrite(int pValue, int pPort = 0);
+  // How the last write ended (Pending: not completed within the time-out,
+  // an earlier write of a slow box holding it up or the box taking none).
+  platform::HidStatus LastWrite() const { return lastWrite_; }
   // The jog controller's next code ("B001", "C007", "D010", "A000"...), or "".
   std::string ShuttlePro2Read();
 
@@ -78,6 +81,8 @@ class C_HID {
   std::optional<int> TakeLateAnswer(int readStatus, int getUp, int port);
   void Report(const std::string& text);
   void Abandon();
+  // out_ all zero but for its report ID.
+  void ClearReport();
   std::string DecodeShuttle();
 
   platform::HidSystem& system_;
@@ -92,6 +97,8 @@ class C_HID {
   int inLen_ = 0;
   std::vector<uint8_t> out_;
   std::vector<uint8_t> in_;
+  uint8_t reportId_ = 0;  // of the output reports
+  platform::HidStatus lastWrite_ = platform::HidStatus::Done;
   bool answerWaiting_ = false;  // in_ holds an answer not decoded yet
   int whileRead_ = 0;
   int whileWrite_ = 0;

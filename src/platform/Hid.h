@@ -20,11 +20,14 @@ struct HidDeviceInfo {
   int outputLength = 0;  // likewise for output reports
   // Usage page (high 16 bits) and usage of the first top-level collection.
   uint32_t usage = 0;
+  // The report ID that output reports carry first (0 for a device whose
+  // reports are not numbered).
+  uint8_t outputReportId = 0;
 };
 
 enum class HidStatus {
   Done,     // the whole report was moved
-  Pending,  // nothing arrived within the wait
+  Pending,  // nothing arrived, or the write did not complete, within the wait
   Failed,   // this transfer failed; the device may still be there
   Gone,     // the device went away (unplugged, hung up)
 };
@@ -32,11 +35,12 @@ enum class HidStatus {
 class HidDevice {
  public:
   virtual ~HidDevice() = default;
-  // Writes one output report, report ID first, waiting at most waitMs for
-  // it: Pending when it has not completed by then. A box that takes no
-  // reports must never hold the caller longer, though a driver may keep
-  // the write for seconds (usbhid does, whatever O_NONBLOCK says): such a
-  // write goes on on its own, and writes meanwhile are Pending at once.
+  // Writes one output report, report ID first, waiting at most waitMs in
+  // all: for an earlier write still going, then for this one. Pending when
+  // it has not completed by then: not taken when the earlier write held it
+  // up; else, where the driver cannot take a write back (usbhid keeps one
+  // for seconds, whatever O_NONBLOCK says), going on on its own. A box that
+  // takes no reports never holds the caller longer than waitMs.
   virtual HidStatus Write(const std::vector<uint8_t>& report, int waitMs) = 0;
   // The next input report that arrived, report ID first; waits up to waitMs
   // (0: does not wait). Reports that arrive late stay queued for the next

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "app/AppFixture.h"
 #include "devices/C_HID.h"
@@ -174,8 +175,8 @@ TEST(C_HID, JogControllerCodes) {
 struct BoxApp : AppFixture {
   SimHidSystem system{&clock};
   SimHidState* box = nullptr;
-  explicit BoxApp(bool present = true) : AppFixture("NumRec=1\nUSBHIDID=2\n") {
-    box = &system.AddBox(C_HID::BoxVendorID, 2);
+  explicit BoxApp(bool present = true, uint8_t reportId = 0) : AppFixture("NumRec=1\nUSBHIDID=2\n") {
+    box = &system.AddBox(C_HID::BoxVendorID, 2, 9, 9, reportId);
     box->present = present;
     hidSystem = &system;
     Load(false);
@@ -235,6 +236,56 @@ TEST(HidBox, UnpluggedSilentAndMissingBoxes) {
   missing.box->present = true;
   missing.Run(1.5);
   EXPECT_NE(missing.LogText().find("HID 接続"), std::string::npos);
+}
+
+// Every lamp arrives whatever the box: a slow one (each report takes a
+// while to go in, and one still going holds up or turns away the next),
+// one whose descriptor numbers its reports (it ignores any other ID). Codes
+// 1, 5, 1, 5 (record, stop, record, stop channel 1) in quick succession
+// leave channel 1's lamps showing it stopped; at exit 101..108 go out in order.
+TEST(HidBox, EveryLampArrivesWhateverTheBox) {
+  struct Case {
+    const char* name;
+    int holdMs;  // how long each report takes to go in
+    uint8_t reportId;
+  };
+  const Case cases[] = {{"slow, 30 ms a report", 30, 0},
+                        {"slower still, 300 ms a report: the next waits for it", 300, 0},
+                        {"numbered reports, ID 1", 0, 1},
+                        {"numbered reports, ID 2, slow", 30, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BoxApp f(true, c.reportId);
+    f.box->writeHoldMs = c.holdMs;
+    f.box->codes = {1, 5, 1, 5};
+    f.Run(40);
+    EXPECT_EQ(Count(f.LogText(), "録音停止（手動）1"), 2);
+    EXPECT_EQ(f.channel(0).IsOpen, 0);
+    std::map<int, int> lamp;  // the last code each lamp got
+    for (const auto& [value, port] : f.box->written) lamp[value % kLampOff] = value;
+    EXPECT_EQ(lamp[1], 101);  // channel 1's record lamp off
+    EXPECT_EQ(lamp[5], 5);    // its stop lamp on
+    f.box->written.clear();
+    f.app->Unload();
+    std::vector<int> lamps;
+    for (const auto& [value, port] : f.box->written) lamps.push_back(value);
+    const std::vector<int> off = {101, 102, 103, 104, 105, 106, 107, 108};
+    EXPECT_NE(std::search(lamps.begin(), lamps.end(), off.begin(), off.end()), lamps.end()) << ::testing::PrintToString(lamps);
+    EXPECT_EQ(std::count(f.box->reportIds.begin(), f.box->reportIds.end(), c.reportId),
+              static_cast<long>(f.box->reportIds.size()));
+    // A write held up by a slow box waits: no time-out that took no time.
+    EXPECT_EQ(f.ErrText().find("TimeOut pIsRead=0 pOl=2 tTakes=0"), std::string::npos);
+  }
+  // Writes turned away (a driver refusing one while another is going)
+  // stay queued and go out, in order, as soon as the box takes them.
+  BoxApp f;
+  f.box->written.clear();
+  f.box->refuseNext = 2;
+  f.state().hid->WriteLamp(101);
+  f.state().hid->WriteLamp(5);
+  EXPECT_TRUE(f.box->written.empty());
+  f.Run(0.2);
+  EXPECT_EQ(f.box->written, (std::vector<std::pair<int, int>>{{101, 0}, {5, 0}}));
 }
 
 // A box that takes no reports (usbhid keeps each write for 5 s): the tick

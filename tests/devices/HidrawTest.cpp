@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -38,16 +40,18 @@ TEST(HidDescriptor, ReportLengthsAsWindowsCountsThem) {
     int in, out;
     bool numbered;
     uint32_t usage;
+    uint8_t outputId;  // what every report written to it carries first
   };
-  const Case cases[] = {{&box, 9, 9, false, 0xFF000001},
-                        {&numbered, 6, 2, true, 0x000C0001},
-                        {&odd, 5, 0, false, 0}};
+  const Case cases[] = {{&box, 9, 9, false, 0xFF000001, 0},
+                        {&numbered, 6, 2, true, 0x000C0001, 2},
+                        {&odd, 5, 0, false, 0, 0}};
   for (const Case& c : cases) {
     const auto l = platform::ParseReportDescriptor(c.bytes->data(), c.bytes->size());
     EXPECT_EQ(l.inputLength, c.in);
     EXPECT_EQ(l.outputLength, c.out);
     EXPECT_EQ(l.numbered, c.numbered);
     EXPECT_EQ(l.usage, c.usage);
+    EXPECT_EQ(l.outputReportId, c.outputId);
   }
 }
 
@@ -134,6 +138,26 @@ TEST(Hidraw, AWriteThatBlocksNeverHoldsTheCaller) {
     release = true;
   }
   released.notify_all();
+}
+
+// A box slow to take a report (30 ms): the next write waits for the one
+// still going and goes out, never turned away.
+TEST(Hidraw, AWriteStillGoingDelaysTheNextNeverRefusesIt) {
+  test::TempDir dir;
+  std::atomic<int> written{0};
+  platform::HidrawSystem system(dir.File("sys"), dir.File("dev"), [&](int, const void*, size_t n) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ++written;
+    return static_cast<ssize_t>(n);
+  });
+  std::filesystem::create_directories(dir.File("dev"));
+  test::WriteWholeFile(dir.File("dev/hidraw0"), "");
+  std::string reason;
+  auto device = system.Open({dir.File("dev/hidraw0"), 0x1209, 2, 9, 9, 0}, reason);
+  ASSERT_NE(device, nullptr) << reason;
+  EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 0), platform::HidStatus::Pending);  // taken, going on
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 500), platform::HidStatus::Done);
+  EXPECT_EQ(written, 4);
 }
 
 TEST(HidDescriptor, CountsThatWouldOverflowDescribeNoDevice) {

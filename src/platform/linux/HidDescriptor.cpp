@@ -112,7 +112,10 @@ HidReportLayout ParseReportDescriptor(const uint8_t* data, size_t size) {
   for (const auto& [id, b] : bits) {
     if (b[0] > kMaxReportBits || b[1] > kMaxReportBits) return HidReportLayout{};
     layout.inputLength = std::max(layout.inputLength, ReportLength(b[0]));
-    layout.outputLength = std::max(layout.outputLength, ReportLength(b[1]));
+    if (ReportLength(b[1]) > layout.outputLength) {
+      layout.outputLength = ReportLength(b[1]);
+      layout.outputReportId = static_cast<uint8_t>(id);
+    }
   }
   return layout;
 }

@@ -14,6 +14,9 @@ struct HidReportLayout {
   int inputLength = 0;
   int outputLength = 0;
   bool numbered = false;
+  // The ID of the longest output report (0 when reports are not numbered):
+  // the first byte of every report written to the device.
+  uint8_t outputReportId = 0;
   uint32_t usage = 0;  // usage page << 16 | usage
 };
 

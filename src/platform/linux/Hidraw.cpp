@@ -80,8 +80,10 @@ class HidrawDevice : public HidDevice {
   }
 
   HidStatus Write(const std::vector<uint8_t>& report, int waitMs) override {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
     std::unique_lock lock(writing_->m);
-    if (writing_->busy) {
+    // A write still going delays this one (within the wait), never drops it.
+    if (!writing_->done.wait_until(lock, deadline, [this] { return !writing_->busy; })) {
       error_ = "an earlier write has not completed";
       return HidStatus::Pending;
     }
@@ -96,7 +98,7 @@ class HidrawDevice : public HidDevice {
       if (state->closeWhenDone) ::close(state->fd);
       state->done.notify_all();
     }).detach();
-    if (!writing_->done.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)), [this] { return !writing_->busy; })) {
+    if (!writing_->done.wait_until(lock, deadline, [this] { return !writing_->busy; })) {
       error_ = "write did not complete";
       return HidStatus::Pending;
     }
@@ -156,6 +158,7 @@ std::vector<HidDeviceInfo> HidrawSystem::List() {
         ParseReportDescriptor(reinterpret_cast<const uint8_t*>(descriptor.data()), descriptor.size());
     info.inputLength = layout.inputLength;
     info.outputLength = layout.outputLength;
+    info.outputReportId = layout.outputReportId;
     info.usage = layout.usage;
     info.path = (fs::path(deviceFolder_) / entry.path().filename()).string();
     found.push_back(info);

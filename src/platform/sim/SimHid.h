@@ -25,6 +25,12 @@ struct SimHidState {
   // keeps it for seconds); a write meanwhile finds the first still going.
   bool wedged = false;
   bool writing = false;  // a write is held by the wedged box
+  // A slow box: each report takes this long to go in (on the fake clock).
+  int writeHoldMs = 0;
+  // The next n writes are turned away at once, not taken (a driver that
+  // refuses a write while one is in flight).
+  int refuseNext = 0;
+  std::vector<uint8_t> reportIds;  // the ID byte of every report written to the box
   int lateAnswers = 0;   // answers that come one inquiry late (a slow box)
   bool wrongPort = false;  // answers name another port than the one asked
   std::deque<int> codes;                     // what the box reports, one per event inquiry
@@ -38,7 +44,10 @@ class SimHidSystem : public HidSystem {
  public:
   explicit SimHidSystem(FakeClock* clock = nullptr) : clock_(clock) {}
 
-  SimHidState& AddBox(uint16_t vendorId, uint16_t productId, int inputLength = 9, int outputLength = 9);
+  // reportId: the ID its descriptor gives its output reports (0: unnumbered);
+  // a report with another ID is ignored, as a real box ignores it.
+  SimHidState& AddBox(uint16_t vendorId, uint16_t productId, int inputLength = 9, int outputLength = 9,
+                      uint8_t reportId = 0);
   SimHidState& AddShuttle();
   SimHidState& Add(const HidDeviceInfo& info);
 
