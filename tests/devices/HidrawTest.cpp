@@ -110,6 +110,15 @@ TEST(Hidraw, ListsFromSysfsAndTalksThroughTheNode) {
   EXPECT_EQ(reason, "No such file or directory");
 }
 
+// A hidraw node in dir whose writes go through `write` (the kernel's part).
+std::unique_ptr<platform::HidDevice> NodeWritingWith(const test::TempDir& dir, platform::HidrawSystem::WriteCall write) {
+  platform::HidrawSystem system(dir.File("sys"), dir.File("dev"), std::move(write));
+  std::filesystem::create_directories(dir.File("dev"));
+  test::WriteWholeFile(dir.File("dev/hidraw0"), "");
+  std::string reason;
+  return system.Open({dir.File("dev/hidraw0"), 0x1209, 2, 9, 9, 0}, reason);
+}
+
 // The hidraw node of a box that takes no reports: the write blocks in the
 // kernel (as usbhid's does, whatever O_NONBLOCK says) until released.
 TEST(Hidraw, AWriteThatBlocksNeverHoldsTheCaller) {
@@ -117,19 +126,15 @@ TEST(Hidraw, AWriteThatBlocksNeverHoldsTheCaller) {
   std::mutex m;
   std::condition_variable released;
   bool release = false;
-  platform::HidrawSystem system(dir.File("sys"), dir.File("dev"), [&](int, const void*, size_t n) {
+  auto device = NodeWritingWith(dir, [&](int, const void*, size_t n) {
     std::unique_lock lock(m);
     released.wait(lock, [&] { return release; });
     return static_cast<ssize_t>(n);
   });
-  std::filesystem::create_directories(dir.File("dev"));
-  test::WriteWholeFile(dir.File("dev/hidraw0"), "");
-  std::string reason;
-  auto device = system.Open({dir.File("dev/hidraw0"), 0x1209, 2, 9, 9, 0}, reason);
-  ASSERT_NE(device, nullptr) << reason;
+  ASSERT_NE(device, nullptr);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 50), platform::HidStatus::Pending);
-  EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 50), platform::HidStatus::Pending);  // at once: one is still going
+  EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 50), platform::HidStatus::Pending);  // the first still holds it
   device.reset();  // closing never waits for it either
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(took, 0.5);
@@ -145,16 +150,12 @@ TEST(Hidraw, AWriteThatBlocksNeverHoldsTheCaller) {
 TEST(Hidraw, AWriteStillGoingDelaysTheNextNeverRefusesIt) {
   test::TempDir dir;
   std::atomic<int> written{0};
-  platform::HidrawSystem system(dir.File("sys"), dir.File("dev"), [&](int, const void*, size_t n) {
+  auto device = NodeWritingWith(dir, [&](int, const void*, size_t n) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     ++written;
     return static_cast<ssize_t>(n);
   });
-  std::filesystem::create_directories(dir.File("dev"));
-  test::WriteWholeFile(dir.File("dev/hidraw0"), "");
-  std::string reason;
-  auto device = system.Open({dir.File("dev/hidraw0"), 0x1209, 2, 9, 9, 0}, reason);
-  ASSERT_NE(device, nullptr) << reason;
+  ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 0), platform::HidStatus::Pending);  // taken, going on
   for (int i = 0; i < 3; ++i) EXPECT_EQ(device->Write(std::vector<uint8_t>(9, 0), 500), platform::HidStatus::Done);
   EXPECT_EQ(written, 4);

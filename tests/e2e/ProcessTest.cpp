@@ -15,16 +15,14 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/WavCheck.h"
 
 namespace kavon {
 namespace {
 
-std::string Binary() {
-  const char* bin = std::getenv("KAVON_BIN");
-  return bin ? bin : "kavon";
-}
+std::string Binary() { return test::KavonBinary(); }
 
 // Runs kavon with args in this (child) process.
 [[noreturn]] void Exec(const std::vector<std::string>& args) {
@@ -61,18 +59,7 @@ pid_t StartWithClosedOutput(const std::vector<std::string>& args) {
   return pid;
 }
 
-// Waits (real time: this is another process) for the exit status.
-int WaitExit(pid_t pid, double seconds = 20) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  int status = 0;
-  while (std::chrono::steady_clock::now() < until) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return -1;
-}
+using test::WaitExit;
 
 bool WaitForFile(const std::string& path, double seconds = 20) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
