@@ -323,9 +323,17 @@ int RunRecorder(const Options& options, int argc, char** argv) {
   const bool quietStdout = options.recordTest > 0;
   // A picture of the window is all --screenshot is asked for.
   if (options.screenshot.empty()) {
-    app.log().SetEcho([quietStdout](const std::string& line, bool error) {
-      (error || quietStdout ? std::cerr : std::cout) << line << std::endl;
-    });
+    if (kavon::platform::StderrIsJournal()) {
+      // The journal stamps each line itself and files it by priority:
+      // the .err lines as warnings, so "journalctl -p warning" shows them.
+      app.log().SetEcho([](const std::string& line, bool error) {
+        std::cerr << (error ? "<4>" : "<6>") << kavon::WithoutLogStamp(line) << std::endl;
+      });
+    } else {
+      app.log().SetEcho([quietStdout](const std::string& line, bool error) {
+        (error || quietStdout ? std::cerr : std::cout) << line << std::endl;
+      });
+    }
   }
   if (sim) sim->StartRealtime();
   // The tick never waits for a log line to reach its file.

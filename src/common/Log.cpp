@@ -20,6 +20,11 @@ std::string StampText(const platform::CivilTime& t) {
          Pad(t.minute, 2) + ":" + Pad(t.second, 2);
 }
 
+std::string WithoutLogStamp(const std::string& line) {
+  constexpr size_t kStamp = 20;  // "2024/03/01 10:00:00 "
+  return line.size() >= kStamp && line[4] == '/' && line[13] == ':' ? line.substr(kStamp) : line;
+}
+
 std::string Log::DayFile(const platform::CivilTime& day, bool error) const {
   const std::string name = base_ + Pad(day.year, 4) + Pad(day.month, 2) + Pad(day.day, 2) + (error ? ".err" : ".log");
   return platform::U8String(platform::U8Path(folder_) / platform::U8Path(name));

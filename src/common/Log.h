@@ -85,5 +85,7 @@ int64_t CutNulTail(const std::string& path);
 
 // The yyyy/mm/dd hh:mm:ss stamp of a local time.
 std::string StampText(const platform::CivilTime& t);
+// A log line's text without its "yyyy/mm/dd hh:mm:ss " stamp.
+std::string WithoutLogStamp(const std::string& line);
 
 }  // namespace kavon

@@ -43,6 +43,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // console's code page becomes UTF-8; elsewhere nothing to do).
 void PrepareConsole();
 
+// Whether standard error is systemd's journal (JOURNAL_STREAM names it):
+// lines there carry their priority as "<N>" and no time stamp of their own.
+bool StderrIsJournal();
+
 // The language of the user's account where the system keeps one apart from
 // the environment (Windows: "ja" for Japanese, else "en"); "" elsewhere.
 std::string UserUiLanguage();

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -450,6 +451,37 @@ TEST(Process, RecordsFromAnAlsaDeviceByName) {
   ASSERT_GE(samples.size(), raw.size() / 2);
   test::ExpectRamp(std::vector<int16_t>(samples.begin(), samples.begin() + static_cast<long>(raw.size() / 2)), 0);
   EXPECT_TRUE(test::IndependentRead(out).valid);
+}
+
+}  // namespace
+}  // namespace kavon
+
+namespace kavon {
+namespace {
+
+// Under systemd, standard error is the journal: each line carries its
+// priority (the .err lines as warnings) and no stamp of kavon's own; a
+// stderr that is not the stream JOURNAL_STREAM names keeps the plain lines.
+TEST(Process, TheJournalGetsPrioritiesAndNoSecondStamp) {
+  for (const bool journal : {true, false}) {
+    SCOPED_TRACE(journal ? "journal" : "a file");
+    test::TempDir dir;
+    test::WriteWholeFile(dir.File("kavon.ini"), "[conf]\nnFreq=12345\n");  // out of range: an .err line
+    const std::string out = dir.File("journal");
+    test::WriteWholeFile(out, "");
+    struct stat st {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    const std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(journal ? st.st_ino : st.st_ino + 1);
+    const pid_t pid = test::Spawn({Binary(), "--home", dir.path(), "--headless", "--audio", "sim"},
+                                  {"JOURNAL_STREAM=" + stream}, out);
+    ASSERT_TRUE(WaitForFile(dir.File("kavon.run")));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 0);
+    const std::string text = "\n" + test::ReadWholeFile(out);  // every line after a newline
+    EXPECT_EQ(text.find("\n<4>設定値が範囲外 nFreq=12345") != std::string::npos, journal) << text;
+    EXPECT_EQ(text.find("\n<6>****終了****") != std::string::npos, journal) << text;
+    EXPECT_EQ(text.find(" ****終了****") != std::string::npos, !journal) << text;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "platform/Machine.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/linux/AlsaWaveIn.h"
@@ -52,6 +56,16 @@ void PrepareConsole() {}
 
 // The environment's locale is the user's language here.
 std::string UserUiLanguage() { return {}; }
+
+bool StderrIsJournal() {
+  // "device:inode" of the stream systemd connected; a stderr redirected
+  // elsewhere since (a shell's 2>file) is not the journal.
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  unsigned long long device = 0, inode = 0;
+  if (!stream || std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+  struct stat st {};
+  return fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
 
 SystemFolders DefaultFolders() {
   return {XdgFolder("XDG_DATA_HOME", ".local/share") + "/kavon", XdgFolder("XDG_CONFIG_HOME", ".config") + "/tarvelin",

@@ -174,6 +174,8 @@ void PrepareConsole() {
   SetConsoleCP(CP_UTF8);
 }
 
+bool StderrIsJournal() { return false; }
+
 std::string UserUiLanguage() {
   // LANG and friends are rarely set on Windows; the account's UI language is
   // the user's. Japanese is primary language 0x11.
