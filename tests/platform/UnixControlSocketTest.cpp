@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/ControlSocket.h"
@@ -56,6 +57,34 @@ TEST(ControlSocket, IdleClientsNeverHoldUpAnAnswer) {
   EXPECT_EQ(Received(extra).rfind("ERROR busy", 0), 0u);
   for (const int fd : idle) close(fd);
   for (const int fd : {slow, asking, extra}) close(fd);
+}
+
+}  // namespace
+}  // namespace kavon
+
+namespace kavon {
+namespace {
+
+// Only a socket left by a kavon that died is removed from the socket's
+// place; a file of that name that someone else made stays as it is.
+TEST(ControlSocket, OnlyAStaleSocketIsEverRemoved) {
+  test::TempDir dir;
+  const std::string path = dir.File("kavon.sock");
+  test::WriteWholeFile(path, "not kavon's");
+  auto server = platform::MakeControlServer();
+  EXPECT_NE(server->Listen(path), "");
+  EXPECT_EQ(test::ReadWholeFile(path), "not kavon's");
+  std::filesystem::remove(path);
+  // What a kavon that died leaves: a bound socket nobody listens on.
+  const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  close(stale);
+  EXPECT_EQ(server->Listen(path), "");
+  const int fd = Connect(path);
+  close(fd);
 }
 
 }  // namespace

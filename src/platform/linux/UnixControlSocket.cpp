@@ -41,7 +41,9 @@ class UnixControlServer : public ControlServer {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return path + ": " + std::strerror(errno);
     // A socket left by a kavon that died; the instance lock says none runs.
-    unlink(path.c_str());
+    // Anything else of that name is not kavon's to remove: bind then fails.
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(path.c_str());
     const mode_t old = umask(0177);
     const int bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     umask(old);
