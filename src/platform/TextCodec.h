@@ -16,8 +16,9 @@ std::optional<std::string> Cp932ToUtf8(std::string_view bytes);
 bool IsWellFormedUtf8(std::string_view s);
 
 // A text file's bytes as UTF-8, whatever a Windows editor saved: byte order
-// marks are dropped, UTF-16 (LE or BE, told by its mark) converted, bytes
-// that are not UTF-8 read as CP932, and what is neither becomes U+FFFD.
+// marks are dropped, UTF-16 (LE or BE, told by its mark, or without one by
+// the NUL bytes its ASCII leaves on one side) converted, bytes that are not
+// UTF-8 read as CP932, and what is neither becomes U+FFFD.
 // Never throws: a name made from the result is always valid UTF-8.
 std::string DecodeText(std::string_view bytes);
 

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "platform/TextCodec.h"
 
@@ -59,9 +61,9 @@ size_t Utf8SequenceAt(std::string_view s, size_t i) {
 bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// UTF-16 behind its byte order mark; a lone surrogate or an odd last byte
-// becomes U+FFFD.
-std::string FromUtf16(std::string_view bytes, bool bigEndian) {
+// UTF-16 from byte `start` on (behind its byte order mark, or from the
+// first byte); a lone surrogate or an odd last byte becomes U+FFFD.
+std::string FromUtf16(std::string_view bytes, bool bigEndian, size_t start = 2) {
   const auto unit = [&](size_t i) {
     const auto a = static_cast<unsigned char>(bytes[i]);
     const auto b = static_cast<unsigned char>(bytes[i + 1]);
@@ -69,7 +71,7 @@ std::string FromUtf16(std::string_view bytes, bool bigEndian) {
   };
   std::string out;
   out.reserve(bytes.size() * 3 / 2);
-  size_t i = 2;
+  size_t i = start;
   while (i + 1 < bytes.size()) {
     const uint32_t u = unit(i);
     i += 2;
@@ -102,6 +104,23 @@ std::string ReplaceInvalidUtf8(std::string_view text) {
   return out;
 }
 
+// UTF-16 saved without a byte order mark, told by its NUL bytes: UTF-8 and
+// Shift-JIS text has none, while the ASCII of a timer list or a settings
+// file in UTF-16 leaves one in every other byte, on the odd side for little
+// endian, the even side for big. True for big endian; nullopt when not UTF-16.
+std::optional<bool> Utf16WithoutMark(std::string_view bytes) {
+  const size_t n = std::min<size_t>(bytes.size(), 4096) & ~size_t{1};
+  size_t even = 0, odd = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (bytes[i] == '\0') ++(i % 2 == 0 ? even : odd);
+  }
+  const size_t pairs = n / 2;
+  if (pairs < 2) return std::nullopt;
+  if (even == 0 && odd * 4 >= pairs) return false;
+  if (odd == 0 && even * 4 >= pairs) return true;
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool IsWellFormedUtf8(std::string_view s) {
@@ -114,6 +133,7 @@ bool IsWellFormedUtf8(std::string_view s) {
 std::string DecodeText(std::string_view bytes) {
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') return FromUtf16(bytes, false);
   if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') return FromUtf16(bytes, true);
+  if (const auto bigEndian = Utf16WithoutMark(bytes)) return FromUtf16(bytes, *bigEndian, 0);
   // Some editors have written the mark more than once.
   while (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
   if (IsWellFormedUtf8(bytes)) return std::string(bytes);

@@ -33,6 +33,8 @@ TEST(TextCodec, DecodesWhatWindowsEditorsSave) {
       {"UTF-8, marks doubled", "\xEF\xBB\xBF\xEF\xBB\xBF" + line, line},
       {"UTF-16 LE", Utf16(wide, false), line},
       {"UTF-16 BE", Utf16(wide, true), line},
+      {"UTF-16 LE without a mark", Utf16(wide, false).substr(2), line},
+      {"UTF-16 BE without a mark", Utf16(wide, true).substr(2), line},
       {"Shift-JIS", "\"\x98\x5e\x89\xb9\"", "\"録音\""},
       {"UTF-16, lone surrogate and odd byte", Utf16(u"a\xD800z", false) + "x", "a\xEF\xBF\xBDz\xEF\xBF\xBD"},
       {"neither", std::string("ok\x80\xFF", 4), "ok\xEF\xBF\xBD\xEF\xBF\xBD"},
