@@ -1,8 +1,8 @@
 #include "app/RecordingControl.h"
 
 #include <cmath>
-#include <limits>
 #include <filesystem>
+#include <limits>
 
 #include "audio/WaveDevices.h"
 #include "audio/WaveMMIO.h"
@@ -189,7 +189,14 @@ int RecordingControl::StartRecording(int ch, int64_t limitFrames, const std::str
   if (!app_.IsChannel(ch)) return 0;
   ChannelCapture& c = app_.capture.Channel(ch);
   if (c.IsOpen) return 1;
-  EndWaiting(ch);
+  if (const auto& w = waiting_[static_cast<size_t>(ch)]) {
+    // A new start takes the channel from a recording still waiting for its
+    // device: that one ends here, and is named (missed, if none of it was
+    // recorded).
+    const Waiting ended = *w;
+    EndWaiting(ch);
+    GiveUp(ch, ended);
+  }
   const std::string intended = NameRecording(ch, base, manual, stamp);
   std::string why;
   const std::string name = ClaimRecordingFile(ch, intended, why);

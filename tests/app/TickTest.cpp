@@ -438,6 +438,24 @@ TEST(Tick, AChannelWithoutItsDeviceTriesAgainWhileItsTimeLasts) {
   }
 }
 
+// The next entry of a channel that still waits for its device for the
+// last one takes the channel over; the last one is named, never dropped.
+TEST(Tick, AnEntryThatTakesOverAWaitingChannelNamesTheOneBefore) {
+  AppFixture f("NumRec=0\n");
+  WriteTimer(f,
+             "\"0\",\"20\",\"2024/03/01\",\"10:00:02\",\"0\",\"\",\"First\"\r\n"
+             "\"0\",\"20\",\"2024/03/01\",\"10:00:10\",\"0\",\"\",\"Second\"\r\n");
+  f.Load();
+  f.sim->LoseDevice(0);
+  f.Run(12);
+  f.sim->LoseDevice(0, false);
+  f.Run(20);
+  const std::string err = f.ErrText();
+  EXPECT_EQ(Count(err, "録音できなかった番組 1 2024/03/01 10:00:02 20秒 First"), 1) << err;
+  EXPECT_EQ(Count(err, "録音再開（デバイス復帰）1 " + f.dir.File("Second")), 1) << err;
+  EXPECT_EQ(f.state().missedProgrammes, 1);
+}
+
 TEST(Tick, CorrectionWindowAndHoldOff) {
   struct Case {
     int h, m, s;
