@@ -334,6 +334,8 @@ void FrmMain::LampsOffAtExit(ControlDevice* device) {
 }
 
 void FrmMain::RepairHeaders() {
+  // A journal write cut short left its temporary file (its process is gone).
+  platform::RemoveStaleTemporaries(app_.paths.programFolder, "kavon.journal");
   // Only what this kavon had open at a cut: other programs' files in the
   // same folders are never ours to change, whatever their headers say.
   for (const std::string& file : app_.journal.Read()) {

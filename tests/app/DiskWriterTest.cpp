@@ -199,6 +199,7 @@ TEST(DiskWriter, AStartRepairsOnlyTheRecordingsOpenAtACut) {
   std::vector<std::string> before;
   for (const auto& file : foreign) before.push_back(test::ReadWholeFile(file));
   const std::string taggedBefore = test::ReadWholeFile(tagged);
+  test::WriteWholeFile(journal + ".tmp999999999", "cut short");  // a journal save a cut interrupted
   test::WriteWholeFile(journal, ours + "\n" + longer + "\n" + shorter + "\n" + empty + "\n" + cut + "\n" + tagged +
                                     "\n" + folder + "gone.wav\n");
   f.Load();
@@ -221,6 +222,7 @@ TEST(DiskWriter, AStartRepairsOnlyTheRecordingsOpenAtACut) {
   EXPECT_NE(err.find("ヘッダ修復せず（kavonの形式ではありません） " + tagged), std::string::npos);
   EXPECT_NE(err.find("ヘッダ修復せず（ファイルがありません） " + folder + "gone.wav"), std::string::npos);
   EXPECT_EQ(test::ReadWholeFile(journal), "") << "each cut is repaired once";
+  EXPECT_FALSE(std::filesystem::exists(journal + ".tmp999999999"));
 }
 
 }  // namespace
