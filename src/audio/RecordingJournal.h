@@ -28,7 +28,6 @@ class RecordingJournal {
   void Reset();
   // The reason of the first failed write since the last call, or "".
   std::string TakeFailure();
-  const std::string& Path() const { return path_; }
 
  private:
   bool Save();  // with mutex_ held

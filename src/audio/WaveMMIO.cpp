@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string_view>
 
 #include "common/FileHelpers.h"
 #include "platform/FileSync.h"
@@ -36,11 +37,22 @@ bool WriteU32At(const std::string& fileName, uint64_t offset, uint32_t value) {
   return WriteFileAt(bytes.data(), bytes.size(), static_cast<int64_t>(offset), fileName) == 1;
 }
 
+// Little-endian values in bytes read from a file.
+uint32_t Le32(std::string_view b, size_t at) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+uint16_t Le16(std::string_view b, size_t at) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
 std::optional<uint32_t> ReadU32At(const std::string& fileName, uint64_t offset) {
-  std::array<unsigned char, 4> b{};
+  std::array<char, 4> b{};
   if (!ReadFileAt(b.data(), b.size(), fileName, offset)) return std::nullopt;
-  return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
-         static_cast<uint32_t>(b[3]) << 24;
+  return Le32(std::string_view(b.data(), b.size()), 0);
 }
 
 bool IsOurRiff(const std::string& fileName) {
@@ -126,10 +138,7 @@ int64_t DataChunkIn(const std::string& head) {
   uint64_t o = 12;
   while (o + 8 <= head.size()) {
     if (head.compare(o, 4, "data") == 0) return static_cast<int64_t>(o);
-    const uint32_t z = static_cast<uint32_t>(static_cast<unsigned char>(head[o + 4])) |
-                       static_cast<uint32_t>(static_cast<unsigned char>(head[o + 5])) << 8 |
-                       static_cast<uint32_t>(static_cast<unsigned char>(head[o + 6])) << 16 |
-                       static_cast<uint32_t>(static_cast<unsigned char>(head[o + 7])) << 24;
+    const uint32_t z = Le32(head, o + 4);
     o += 8 + static_cast<uint64_t>(z) + (z & 1u);
   }
   return -1;
@@ -225,10 +234,7 @@ int64_t RestoreLostHeader(const std::string& fileName, uint32_t rate) {
   if (!(shortOne ? CouldBeOurHeader(head) : zero)) return -1;
   // A rate that survived in the cut header is the file's own.
   if (head.size() >= 28 && !zero) {
-    const uint32_t stated = static_cast<uint32_t>(static_cast<unsigned char>(head[24])) |
-                            static_cast<uint32_t>(static_cast<unsigned char>(head[25])) << 8 |
-                            static_cast<uint32_t>(static_cast<unsigned char>(head[26])) << 16 |
-                            static_cast<uint32_t>(static_cast<unsigned char>(head[27])) << 24;
+    const uint32_t stated = Le32(head, 24);
     if (stated >= 8000 && stated <= 384000) rate = stated;
   }
   const uint64_t present = shortOne ? 0 : (static_cast<uint64_t>(size) - kPlainHeaderBytes) / 4 * 4;
@@ -255,17 +261,6 @@ int SetWaveDataLength(const std::string& fileName, uint64_t dataLen) {
 }
 
 namespace {
-
-uint32_t Le32(const std::string& b, size_t at) {
-  return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
-
-uint16_t Le16(const std::string& b, size_t at) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
-}
 
 // The layout WaveHeaderBytes writes (plain or extensible, 16-bit PCM), read
 // from a file's first bytes: the offset of its data chunk, or -1.

@@ -99,7 +99,6 @@ bool C_HID::HIDIO(bool isRead, int slot, bool wait) {
     status = device_->Read(report, wait ? timeoutMs_ : 0);
   } else {
     status = device_->Write(out_, wait ? timeoutMs_ : 0);
-    lastWrite_ = status;
   }
   const std::string flag = std::string(" pIsRead=") + (isRead ? "1" : "0");
   switch (status) {

@@ -52,9 +52,6 @@ class C_HID {
   int VantRead(int pReadStatus = 0, int pGetUp = 0, int pPort = 0);
   // Sends value (1..254) to port pPort; 1 when written.
   int VantWrite(int pValue, int pPort = 0);
-  // How the last write ended (Pending: not completed within the time-out,
-  // an earlier write of a slow box holding it up or the box taking none).
-  platform::HidStatus LastWrite() const { return lastWrite_; }
   // The jog controller's next code ("B001", "C007", "D010", "A000"...), or "".
   std::string ShuttlePro2Read();
 
@@ -98,7 +95,6 @@ class C_HID {
   std::vector<uint8_t> out_;
   std::vector<uint8_t> in_;
   uint8_t reportId_ = 0;  // of the output reports
-  platform::HidStatus lastWrite_ = platform::HidStatus::Done;
   bool answerWaiting_ = false;  // in_ holds an answer not decoded yet
   int whileRead_ = 0;
   int whileWrite_ = 0;
